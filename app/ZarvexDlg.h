@@ -1,0 +1,73 @@
+// CZarvexDlg: the program's one modal dialog, which owns the whole state of the program.
+//
+// Threading: every handler runs on the dialog thread. Worker threads started by the dialog (clip
+// maker, player, sound capture) are added with their subsystems; while any of them may touch the
+// dialog's state the exit button is disabled, and OnCancel refuses to close the dialog then, so no
+// way of closing (exit button, Esc, close box, Alt+F4) destroys that state under them.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+#include "ComScope.h"
+#include "SharedMem.h"
+#include "afx_string.h"
+#include "afx_sync.h"
+#include "afx_wnd.h"
+
+class CZarvexDlg : public CDialog {
+public:
+    explicit CZarvexDlg(CWnd* parent = nullptr);
+    ~CZarvexDlg() override;
+
+    // Loads (TRUE) or saves (FALSE) the "Settings" section of the settings file.
+    void ExchangeSettings(BOOL bLoad);
+    // Enables or disables the capture-side controls as one group.
+    void EnableControls(BOOL bEnable);
+
+    // The settings file: the program's own path with the extension "ini".
+    static CString SettingsPath();
+
+protected:
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    BOOL OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+private:
+    void OnDestroy();
+    BOOL OnSysCommand(WPARAM id);
+    BOOL OnPaint();
+    void OnTopmost();
+    void SetItemInt(int id, int value);
+
+    // Declaration order is construction order; the COM scope is made first and destroyed last.
+    CComScope m_com;
+    CCriticalSection m_csFrames; // guards the frame ring: its reallocation and every stored frame
+    // Seam: the frame ring (CFrameStore) and m_pRing / m_pCutRing join here.
+    int m_nPreTime = 5;
+    int m_nEndTime = 5;
+    int m_nFrameRate = 30;
+    int m_nVolume = 100;
+    int m_nSoundDelay = 500;
+    CCriticalSection m_csPlayer; // guards m_nPlayerCommands and m_nSeekPos
+    UINT m_nPlayerCommands = 0;
+    int m_nSeekPos = 0;
+    // Seam: the clip list (m_clips), the sound blocks (m_sounds) and the thumbnails (m_thumbs).
+    CString m_strVideoDevice;
+    // Seam: the chosen device's formats (m_formats) join here.
+    int m_nVideoFormat = 0;
+    // Seam: the sound capture devices, m_pSoundCapture, m_pDirectSound and the sound output.
+    int m_nSoundDevice = 0;
+    RECT m_rcSrc = {0, 0, 0, 0}; // x, y, width, height
+    RECT m_rcDst = {0, 0, 0, 0}; // x, y, width, height
+    int m_nOutWidth = 512;
+    int m_nOutHeight = 384;
+    std::unique_ptr<CSharedMem> m_pChannel;
+    // Seam: the capture graph (m_pVideoCapture) and the player's state (m_pPlayingClip, play index,
+    // playing sound).
+    CString m_strCaption;
+    LOGFONTA m_lfCaption = {};
+    HICON m_hIcon = nullptr;
+};

@@ -1,0 +1,159 @@
+#include "SharedMem.h"
+
+#include <cstring>
+
+namespace {
+
+// Time the joining side gives the creator to make its mutex after the section: the creator does
+// it right after CreateFileMapping, so a few milliseconds are plenty. Bounded, never indefinite.
+constexpr int kMutexJoinAttempts = 20;
+constexpr DWORD kMutexJoinSleepMs = 5;
+
+} // namespace
+
+CSharedMem::~CSharedMem() {
+    Close();
+}
+
+void CSharedMem::SetName(const char* name) {
+    std::memset(m_szName, 0, sizeof m_szName);
+    std::strncpy(m_szName, name, sizeof m_szName - 1);
+}
+
+BOOL CSharedMem::Fail() {
+    m_dwLastError = ::GetLastError();
+    Close();
+    // Closing handles may change the thread's error; callers that look at it see the real cause.
+    ::SetLastError(m_dwLastError);
+    return FALSE;
+}
+
+BOOL CSharedMem::MapWholeSection() {
+    m_pView = static_cast<BYTE*>(MapViewOfFile(m_hSection, FILE_MAP_WRITE, 0, 0, 0));
+    if (!m_pView)
+        return FALSE;
+    // Anyone may have made a section of this name. Refuse one too small for the layout, so that no
+    // access through the header can reach past the mapping.
+    MEMORY_BASIC_INFORMATION info = {};
+    if (VirtualQuery(m_pView, &info, sizeof info) != sizeof info || info.RegionSize < kChannelSectionSize) {
+        ::SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CSharedMem::Open(const char* name) {
+    Close();
+    if (!name || !name[0] || std::strlen(name) >= sizeof m_szName) {
+        m_dwLastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    m_hSection = OpenFileMappingA(FILE_MAP_WRITE, FALSE, name + 1);
+    if (!m_hSection)
+        return Fail();
+    m_hMutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);
+    if (!m_hMutex)
+        return Fail();
+    if (!MapWholeSection())
+        return Fail();
+    SetName(name);
+    m_bOpened = TRUE;
+    return TRUE;
+}
+
+BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
+    Close();
+    if (!name || !name[0] || std::strlen(name) >= sizeof m_szName ||
+        payloadSize < sizeof(SharedFrameHeader)) {
+        m_dwLastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    SetName(name);
+    m_hSection =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, payloadSize + 4, name + 1);
+    m_dwLastError = ::GetLastError();
+    if (!m_hSection)
+        return Fail();
+
+    if (m_dwLastError == ERROR_ALREADY_EXISTS) {
+        // The other side created the section between our failed Open and now. Join it as Open
+        // would, and leave its header alone: the creator initialises it under its own mutex.
+        for (int i = 0; i < kMutexJoinAttempts && !m_hMutex; ++i) {
+            m_hMutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);
+            if (!m_hMutex)
+                Sleep(kMutexJoinSleepMs);
+        }
+        if (!m_hMutex || !MapWholeSection())
+            return Fail();
+        m_bOpened = TRUE;
+        return TRUE;
+    }
+
+    m_hMutex = CreateMutexA(nullptr, TRUE, name);
+    m_dwLastError = ::GetLastError();
+    if (!m_hMutex || m_dwLastError == ERROR_ALREADY_EXISTS) {
+        // A mutex that already exists was not given to us as owned; we cannot initialise safely.
+        if (m_hMutex)
+            ::SetLastError(ERROR_ALREADY_EXISTS);
+        return Fail();
+    }
+    if (!MapWholeSection())
+        return Fail();
+
+    std::memcpy(m_pView, &payloadSize, sizeof payloadSize);
+    std::memset(m_pView + 4, 0, payloadSize);
+    if (!ReleaseMutex(m_hMutex))
+        return Fail();
+    m_bOpened = TRUE;
+    return TRUE;
+}
+
+BOOL CSharedMem::Lock() {
+    if (!m_bOpened || !m_hMutex) {
+        m_dwLastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    const DWORD r = WaitForSingleObject(m_hMutex, kLockTimeoutMs);
+    // An abandoned mutex is ours now: the owner died, the header is still usable.
+    if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED)
+        return TRUE;
+    m_dwLastError = (r == WAIT_FAILED) ? ::GetLastError() : WAIT_TIMEOUT;
+    return FALSE;
+}
+
+BOOL CSharedMem::Unlock() {
+    if (!m_bOpened || !m_hMutex) {
+        m_dwLastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (!ReleaseMutex(m_hMutex)) {
+        m_dwLastError = ::GetLastError();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+SharedFrameHeader* CSharedMem::Header() {
+    if (!m_pView)
+        return nullptr;
+    DWORD sizeWord;
+    std::memcpy(&sizeWord, m_pView, sizeof sizeWord);
+    if (sizeWord == 0)
+        return nullptr;
+    return reinterpret_cast<SharedFrameHeader*>(m_pView + 4);
+}
+
+void CSharedMem::Close() {
+    if (m_hMutex)
+        CloseHandle(m_hMutex);
+    if (m_hSection) {
+        if (m_pView)
+            UnmapViewOfFile(m_pView);
+        CloseHandle(m_hSection);
+    }
+    m_hMutex = nullptr;
+    m_hSection = nullptr;
+    m_pView = nullptr;
+    std::memset(m_szName, 0, sizeof m_szName);
+    m_bOpened = FALSE;
+}

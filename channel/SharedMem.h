@@ -1,0 +1,49 @@
+// CSharedMem: one side of the shared frame channel (see SharedFrameHeader.h for the layout).
+//
+// Threading: the object has no lock of its own. Everything below the size word may only be touched
+// between a successful Lock() and its Unlock(); the named mutex serialises the two processes and
+// every thread in them. Lock() never waits longer than 50 ms, so neither side can stall the other.
+#pragma once
+
+#include <windows.h>
+
+#include "SharedFrameHeader.h"
+
+class CSharedMem {
+public:
+    CSharedMem() = default;
+    virtual ~CSharedMem();
+    CSharedMem(const CSharedMem&) = delete;
+    CSharedMem& operator=(const CSharedMem&) = delete;
+
+    // Opens the channel the other side created. name is the mutex name ("_KLO_SHM").
+    BOOL Open(const char* name);
+    // Creates the section and mutex and initialises the size word and a zero header. When the other
+    // side creates the section first, ends open on it without touching its content, or closed.
+    BOOL Create(const char* name, DWORD payloadSize);
+    // Takes the mutex, waiting at most 50 ms. An abandoned mutex counts as taken.
+    BOOL Lock();
+    BOOL Unlock();
+    // The header, or nullptr when there is no view or the creator has not written the size word yet.
+    SharedFrameHeader* Header();
+    void Close();
+
+    BOOL IsOpen() const { return m_bOpened; }
+    DWORD GetLastError() const { return m_dwLastError; }
+    const char* GetName() const { return m_szName; }
+
+    static constexpr DWORD kLockTimeoutMs = 50;
+
+private:
+    BOOL MapWholeSection();
+    void SetName(const char* name);
+    // Records ::GetLastError(), closes what was obtained, reports failure.
+    BOOL Fail();
+
+    BOOL m_bOpened = FALSE;
+    HANDLE m_hSection = nullptr;
+    HANDLE m_hMutex = nullptr;
+    BYTE* m_pView = nullptr;
+    DWORD m_dwLastError = 0;
+    char m_szName[64] = {};
+};

@@ -1,0 +1,319 @@
+#include "IniFile.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "afx_file.h"
+
+namespace {
+
+bool SectionNameOk(const char* section) {
+    return section && std::strlen(section) <= static_cast<size_t>(CIniFile::kMaxSectionName);
+}
+
+bool KeyNameOk(const char* key) {
+    return key && std::strlen(key) <= static_cast<size_t>(CIniFile::kMaxKeyName);
+}
+
+// atoi without its undefined overflow: out-of-range values saturate.
+int ParseInt(const char* text) {
+    const long long v = std::strtoll(text, nullptr, 10);
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(v);
+}
+
+// Two hex digits as the standard parse reads them: invalid digits end the number (so "G1" is 0).
+BYTE ParseHexPair(const CString& text, int at) {
+    const char pair[3] = {text[at], text[at + 1], '\0'};
+    return static_cast<BYTE>(std::strtol(pair, nullptr, 16));
+}
+
+// Creates (or truncates) the file and writes the text; false on any failure. The handle is closed
+// when the function returns, so the caller may delete a half-written file.
+bool WriteWholeFile(const char* path, const CString& text) {
+    CFile file;
+    if (!file.Open(path, CFile::modeCreate | CFile::modeWrite))
+        return false;
+    try {
+        file.Write(text.GetString(), static_cast<UINT>(text.GetLength()));
+        file.Close();
+        return true;
+    } catch (const CFileException&) {
+        return false;
+    }
+}
+
+} // namespace
+
+CIniFile::CIniFile(const char* path) : m_strPath(path) {
+    Load();
+}
+
+CIniFile::~CIniFile() {
+    if (m_bChanged && !m_strPath.IsEmpty())
+        (void)Save(); // nobody is told about a failed write; the old file stays as it was
+}
+
+void CIniFile::Load() {
+    m_strText.Empty();
+    CFile file;
+    if (!file.Open(m_strPath, CFile::modeRead | CFile::shareDenyNone))
+        return;
+    try {
+        const ULONGLONG length = file.GetLength();
+        if (length > static_cast<ULONGLONG>(INT_MAX / 2))
+            return; // not a settings file; treat it as unreadable
+        std::string bytes(static_cast<size_t>(length), '\0');
+        const UINT got = file.Read(&bytes[0], static_cast<UINT>(length));
+        bytes.resize(got);
+        // Reading stops at the first NUL: the text is a C string to every search below.
+        const size_t nul = bytes.find('\0');
+        if (nul != std::string::npos)
+            bytes.resize(nul);
+        m_strText = CString(bytes);
+    } catch (const CFileException&) {
+        m_strText.Empty();
+    }
+}
+
+bool CIniFile::Save() {
+    try {
+        if (m_strText.IsEmpty()) {
+            CFile::Remove(m_strPath);
+            return true;
+        }
+        // Write beside the file and swap it in, so a write that fails half-way never leaves a
+        // truncated settings file behind.
+        const CString temp = m_strPath + ".new";
+        if (!WriteWholeFile(temp, m_strText)) {
+            DeleteFileA(temp);
+            return false;
+        }
+        if (!MoveFileExA(temp, m_strPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            DeleteFileA(temp);
+            return false;
+        }
+        return true;
+    } catch (const CFileException&) {
+        return false;
+    }
+}
+
+int CIniFile::FindSection(const char* section) const {
+    if (!SectionNameOk(section))
+        return -1;
+    const CString pattern = CString("[") + section + "]\r";
+    const int at = m_strText.Find(pattern);
+    return at < 0 ? -1 : at + pattern.GetLength();
+}
+
+int CIniFile::FindKey(int sectionPos, const char* key) const {
+    if (sectionPos < 0 || !KeyNameOk(key))
+        return -1;
+    const CString pattern = CString("\n") + key + "=";
+    const int at = m_strText.Find(pattern, sectionPos);
+    if (at < 0)
+        return -1;
+    const int nextSection = m_strText.Find("\n[", sectionPos);
+    if (nextSection >= 0 && nextSection < at)
+        return -1;
+    return at + pattern.GetLength();
+}
+
+int CIniFile::FindValue(const char* section, const char* key) const {
+    return FindKey(FindSection(section), key);
+}
+
+int CIniFile::FindValueEnd(int valuePos) const {
+    const int lf = m_strText.Find('\n', valuePos + 1);
+    return lf < 0 ? -1 : lf - 1;
+}
+
+int CIniFile::GetInt(const char* section, const char* key, int defaultValue) {
+    const int pos = FindValue(section, key);
+    return pos < 0 ? defaultValue : ParseInt(m_strText.GetString() + pos);
+}
+
+float CIniFile::GetFloat(const char* section, const char* key, float defaultValue) {
+    const int pos = FindValue(section, key);
+    return pos < 0 ? defaultValue : static_cast<float>(std::atof(m_strText.GetString() + pos));
+}
+
+CString CIniFile::GetString(const char* section, const char* key, const char* defaultValue) {
+    const int pos = FindValue(section, key);
+    const int end = pos < 0 ? -1 : FindValueEnd(pos);
+    if (end < 0)
+        return CString(defaultValue);
+    return m_strText.Mid(pos, end - pos);
+}
+
+int CIniFile::GetStringBuffer(const char* section, const char* key, const char* defaultValue, char* buffer,
+                              int bufferSize) {
+    const CString value = GetString(section, key, defaultValue);
+    if (!buffer || bufferSize <= 0)
+        return 0;
+    // Never past the caller's buffer: a longer value is cut and still terminated.
+    const int n = value.GetLength() < bufferSize ? value.GetLength() : bufferSize - 1;
+    std::memcpy(buffer, value.GetString(), static_cast<size_t>(n));
+    buffer[n] = '\0';
+    return n;
+}
+
+bool CIniFile::GetBinary(const char* section, const char* key, void* buffer, const void* defaultBytes,
+                         int length) {
+    const CString text = GetString(section, key, "");
+    auto* out = static_cast<BYTE*>(buffer);
+    if (length > 0 && out && !text.IsEmpty() && text.GetLength() == 2 * length) {
+        for (int i = 0; i < length; ++i)
+            out[i] = ParseHexPair(text, 2 * i);
+        return true;
+    }
+    if (length > 0 && out && defaultBytes)
+        std::memcpy(out, defaultBytes, static_cast<size_t>(length));
+    return false;
+}
+
+int CIniFile::GetBinaryAlloc(const char* section, const char* key, BYTE** buffer, const void* defaultBytes,
+                             int defaultLength) {
+    if (!buffer)
+        return 0;
+    const CString text = GetString(section, key, "");
+    const int n = text.GetLength() / 2;
+    if (n > 0 && text.GetLength() == 2 * n) {
+        BYTE* bytes = new (std::nothrow) BYTE[static_cast<size_t>(n)];
+        if (bytes) {
+            for (int i = 0; i < n; ++i)
+                bytes[i] = ParseHexPair(text, 2 * i);
+            *buffer = bytes;
+            return n;
+        }
+    }
+    if (defaultLength > 0 && defaultBytes) {
+        BYTE* bytes = new (std::nothrow) BYTE[static_cast<size_t>(defaultLength)];
+        if (!bytes)
+            return 0;
+        std::memcpy(bytes, defaultBytes, static_cast<size_t>(defaultLength));
+        *buffer = bytes;
+        return defaultLength;
+    }
+    return 0;
+}
+
+bool CIniFile::SetValue(const char* section, const char* key, const CString& value) {
+    if (!SectionNameOk(section) || !KeyNameOk(key))
+        return false;
+    const CString line = CString(key) + "=" + value + "\r\n";
+    const int sectionPos = FindSection(section);
+    if (sectionPos < 0) {
+        m_strText += (m_strText.IsEmpty() ? CString("[") : CString("\r\n[")) + section + "]\r\n" + line;
+    } else {
+        const int valuePos = FindKey(sectionPos, key);
+        if (valuePos < 0) {
+            // The new key becomes the section's first line.
+            const int at = sectionPos + 1 <= m_strText.GetLength() ? sectionPos + 1 : m_strText.GetLength();
+            m_strText = m_strText.Left(at) + line + m_strText.Mid(at);
+        } else {
+            const int end = FindValueEnd(valuePos);
+            if (end >= 0)
+                m_strText = m_strText.Left(valuePos) + value + m_strText.Mid(end);
+            else // a last line without CR LF: the whole rest is the old value; end the line properly
+                m_strText = m_strText.Left(valuePos) + value + "\r\n";
+        }
+    }
+    m_bChanged = true;
+    return true;
+}
+
+bool CIniFile::SetInt(const char* section, const char* key, int value) {
+    CString text;
+    text.Format("%d", value);
+    return SetValue(section, key, text);
+}
+
+bool CIniFile::SetFloat(const char* section, const char* key, float value) {
+    CString text;
+    text.Format("%f", static_cast<double>(value));
+    return SetValue(section, key, text);
+}
+
+bool CIniFile::SetString(const char* section, const char* key, const char* text) {
+    return SetValue(section, key, CString(text));
+}
+
+bool CIniFile::SetBinary(const char* section, const char* key, const void* bytes, int length) {
+    CString hex;
+    const auto* in = static_cast<const BYTE*>(bytes);
+    for (int i = 0; in && i < length; ++i) {
+        CString pair;
+        pair.Format("%02X", in[i]);
+        hex += pair;
+    }
+    IIniFile& self = *this;
+    return self.SetString(section, key, hex);
+}
+
+bool CIniFile::DeleteSection(const char* section) {
+    if (!SectionNameOk(section))
+        return false;
+    const int pos = FindSection(section);
+    if (pos < 0)
+        return true;
+    const int headerStart = pos - static_cast<int>(std::strlen(section)) - 3;
+    const int next = m_strText.Find("\r\n[", pos);
+    m_strText = m_strText.Left(headerStart) + (next >= 0 ? m_strText.Mid(next + 2) : CString());
+    m_bChanged = true;
+    return true;
+}
+
+bool CIniFile::DeleteKey(const char* section, const char* key) {
+    const int valuePos = FindValue(section, key);
+    if (valuePos < 0)
+        return false;
+    const int lineStart = valuePos - static_cast<int>(std::strlen(key)) - 1;
+    const int crlf = m_strText.Find("\r\n", valuePos);
+    if (crlf < 0)
+        return false;
+    m_strText = m_strText.Left(lineStart) + m_strText.Mid(crlf + 2);
+    m_bChanged = true;
+    return true;
+}
+
+bool CIniFile::GetSectionNames(CStringArray& names) {
+    int pos = 0;
+    for (;;) {
+        const int open = m_strText.Find('[', pos);
+        if (open < 0)
+            break;
+        const int close = m_strText.Find("]\r\n", open);
+        if (close < 0)
+            break;
+        names.Add(m_strText.Mid(open + 1, close - open - 1));
+        pos = close + 1;
+    }
+    return true;
+}
+
+bool CIniFile::GetKeyNames(const char* section, CStringArray& names) {
+    const int pos = FindSection(section);
+    if (pos < 0)
+        return false;
+    const int nextSection = m_strText.Find("\n[", pos);
+    const int sectionEnd = nextSection >= 0 ? nextSection : m_strText.GetLength();
+    // Each line of the section that holds a "=" names a key; a line of any other shape is passed
+    // over, and nothing past the section's end is read as one of its keys.
+    int lf = m_strText.Find('\n', pos);
+    while (lf >= 0 && lf < sectionEnd) {
+        const int next = m_strText.Find('\n', lf + 1);
+        const int lineEnd = (next >= 0 && next <= sectionEnd) ? next : sectionEnd;
+        const int eq = m_strText.Find('=', lf + 1);
+        if (eq >= 0 && eq < lineEnd)
+            names.Add(m_strText.Mid(lf + 1, eq - lf - 1));
+        lf = next;
+    }
+    return true;
+}
