@@ -1,0 +1,44 @@
+// ZarvexProcess: the real Zarvex.exe, run as a separate process from a private folder so that its
+// settings file (beside the executable) belongs to the test alone.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace testing_support {
+
+class ZarvexProcess {
+public:
+    // Copies Zarvex.exe from the build's binary folder into a new temporary folder.
+    ZarvexProcess();
+    // Closes the program if it still runs (WM_CLOSE, then TerminateProcess).
+    ~ZarvexProcess();
+    ZarvexProcess(const ZarvexProcess&) = delete;
+    ZarvexProcess& operator=(const ZarvexProcess&) = delete;
+
+    // Starts the program and waits until its main dialog is visible; false on time-out.
+    bool Start(DWORD timeoutMs = 30000);
+    // Waits for the process to end; false on time-out.
+    bool WaitForExit(DWORD timeoutMs);
+    bool IsRunning() const;
+    void Kill();
+
+    HWND Window() const { return m_hwnd; }
+    HWND Item(int id) const { return GetDlgItem(m_hwnd, id); }
+    std::wstring ItemText(int id) const;
+    DWORD ProcessId() const { return m_pi.dwProcessId; }
+
+    const std::wstring& Folder() const { return m_folder; }
+    std::wstring IniPath() const { return m_folder + L"Zarvex.ini"; }
+
+    // A visible top-level window of this process with the given class and title, or null.
+    HWND FindOwnWindow(const wchar_t* className, const wchar_t* title) const;
+
+private:
+    std::wstring m_folder;
+    PROCESS_INFORMATION m_pi = {};
+    HWND m_hwnd = nullptr;
+};
+
+} // namespace testing_support

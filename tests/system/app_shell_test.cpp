@@ -1,0 +1,444 @@
+// The real Zarvex.exe as a separate process: its window, its settings file, its channel entry.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "SharedMem.h"
+#include "dialog_template.h"
+#include "test_paths.h"
+#include "zarvex_process.h"
+
+using testing_support::DialogTemplate;
+using testing_support::ZarvexProcess;
+
+namespace {
+
+constexpr wchar_t kAboutCaption[] = L"Zarvexのﾊﾞｰｼﾞｮﾝ情報";
+
+// Waits until pred() holds, polling; false on time-out.
+template <typename Pred> bool WaitFor(Pred pred, DWORD timeoutMs = 5000) {
+    const DWORD start = GetTickCount();
+    while (!pred()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+bool IsTopmost(HWND hwnd) {
+    return (GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
+
+POINT TopLeft(HWND hwnd) {
+    RECT rc = {};
+    GetWindowRect(hwnd, &rc);
+    return {rc.left, rc.top};
+}
+
+bool HasChildWithText(HWND parent, const wchar_t* want) {
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t text[128] = {};
+        SendMessageW(child, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text));
+        if (lstrcmpW(text, want) == 0)
+            return true;
+    }
+    return false;
+}
+
+LRESULT SliderPos(const ZarvexProcess& app, int id) {
+    return SendMessageW(app.Item(id), TBM_GETPOS, 0, 0);
+}
+
+std::string Ini(const char* const (&lines)[10]) {
+    std::string text;
+    for (const char* line : lines)
+        text += std::string(line) + "\r\n";
+    return text;
+}
+
+// The ways a user closes the dialog.
+enum class CloseBy { ExitButton, EscapeKey, CloseBox };
+
+const char* Name(CloseBy how) {
+    switch (how) {
+    case CloseBy::ExitButton:
+        return "exit button";
+    case CloseBy::EscapeKey:
+        return "Esc key";
+    default:
+        return "close box";
+    }
+}
+
+void RequestClose(const ZarvexProcess& app, CloseBy how) {
+    switch (how) {
+    case CloseBy::ExitButton:
+        // A click on a disabled button does nothing, as for a user; an enabled one sends BN_CLICKED.
+        PostMessageW(app.Item(IDCANCEL), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        PostMessageW(app.Item(IDCANCEL), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        break;
+    case CloseBy::EscapeKey:
+        // The dialog's message loop turns Esc on any of its controls into IDCANCEL.
+        PostMessageW(app.Item(IDOK), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(app.Item(IDOK), WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        break;
+    case CloseBy::CloseBox:
+        PostMessageW(app.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    }
+}
+
+class AppShellTest : public testing::Test {
+protected:
+    void StartApp() { ASSERT_TRUE(m_app.Start()) << "Zarvex.exe did not show its dialog"; }
+    void Exit() {
+        RequestClose(m_app, CloseBy::ExitButton);
+        ASSERT_TRUE(m_app.WaitForExit(10000)) << "Zarvex did not end after the exit button";
+    }
+    std::string IniText() const { return testing_support::ReadFileBytes(m_app.IniPath()); }
+
+    ZarvexProcess m_app;
+};
+
+struct ExpectedControl {
+    int id;
+    const wchar_t* className;
+    const wchar_t* text;
+    short x, y, cx, cy;
+    DWORD typeMask;  // bits of the style that select the control's kind
+    DWORD typeValue; // their required value
+    bool visible;
+};
+
+constexpr DWORD kNoType = 0;
+
+// The main dialog as a user sees it: every control, in template order.
+const ExpectedControl kMainControls[] = {
+    {IDOK, L"Button", L"キャプチャ", 0, 0, 95, 30, 0xF, BS_DEFPUSHBUTTON, true},
+    {IDCANCEL, L"Button", L"終了", 0, 285, 95, 24, 0xF, BS_PUSHBUTTON, true},
+    {1000, L"SysListView32", L"List1", 0, 30, 95, 195, LVS_TYPEMASK | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+     LVS_ICON | LVS_SINGLESEL | LVS_SHOWSELALWAYS, true},
+    {-1, L"Static", L"キャプチャボタン押下前録画時間", 105, 101, 115, 8, SS_TYPEMASK, SS_LEFT, true},
+    {-1, L"Static", L"キャプチャボタン押下後録画時間", 105, 131, 114, 8, SS_TYPEMASK, SS_LEFT, true},
+    {1002, L"msctls_trackbar32", L"Slider1", 110, 111, 95, 15, TBS_VERT, 0, true},
+    {1003, L"Static", L"", 207, 111, 21, 15, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
+    {-1, L"Static", L"秒", 231, 117, 8, 8, SS_TYPEMASK, SS_LEFT, true},
+    {1004, L"Static", L"", 207, 141, 20, 15, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
+    {-1, L"Static", L"秒", 230, 146, 8, 8, SS_TYPEMASK, SS_LEFT, true},
+    {1005, L"msctls_trackbar32", L"Slider1", 110, 141, 95, 15, TBS_VERT, 0, true},
+    {1018, L"Button", L"キャプチャデバイス", 100, 18, 145, 65, 0xF, BS_GROUPBOX, true},
+    {1006, L"ComboBox", L"", 128, 32, 112, 135, 0x3 | CBS_SORT | WS_VSCROLL, CBS_DROPDOWNLIST | WS_VSCROLL,
+     true},
+    {-1, L"Static", L"ビデオ", 105, 35, 21, 8, SS_TYPEMASK, SS_LEFT, true},
+    {1007, L"ComboBox", L"", 128, 64, 112, 110, 0x3, CBS_DROPDOWNLIST, true},
+    {-1, L"Static", L"音声", 110, 66, 15, 8, SS_TYPEMASK, SS_LEFT, true},
+    {-1, L"Button", L"録画設定", 100, 88, 145, 94, 0xF, BS_GROUPBOX, true},
+    {1011, L"ComboBox", L"", 128, 48, 89, 135, 0x3, CBS_DROPDOWNLIST, true},
+    {1012, L"Button", L"詳細", 219, 47, 20, 14, 0xF, BS_PUSHBUTTON, false},
+    {1015, L"Button", L"最前面に表示", 190, 3, 57, 10, 0xF, BS_AUTOCHECKBOX, true},
+    {1016, L"Button", L"<<", 205, 13, 20, 14, 0xF, BS_PUSHBUTTON, false},
+    {1017, L"Button", L">>", 225, 13, 20, 14, 0xF, BS_PUSHBUTTON, false},
+    {3, L"Button", L"削除...", 0, 225, 95, 24, 0xF, BS_PUSHBUTTON, true},
+    {-1, L"Static", L"使用メモリ :", 106, 167, 35, 8, SS_TYPEMASK, SS_LEFT, true},
+    {1019, L"Static", L"", 141, 165, 30, 11, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
+    {-1, L"Static", L"空きメモリ :", 175, 167, 34, 8, SS_TYPEMASK, SS_LEFT, true},
+    {1020, L"Static", L"", 209, 165, 31, 11, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
+    {-1, L"Button", L"ZELKOR再生コントロール", 100, 188, 145, 85, 0xF, BS_GROUPBOX, true},
+    {1021, L"Button", L"|>", 108, 203, 22, 14, 0xF, BS_PUSHBUTTON, true},
+    {1023, L"Button", L"■", 135, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
+    {1025, L"msctls_trackbar32", L"Slider4", 225, 208, 10, 48, TBS_VERT, TBS_VERT, true},
+    {1026, L"Static", L"", 220, 257, 20, 9, SS_TYPEMASK, SS_CENTER, true},
+    {-1, L"Static", L"音量", 223, 198, 15, 8, SS_TYPEMASK, SS_LEFT, true},
+    {1027, L"Edit", L"", 161, 253, 30, 14, ES_READONLY | ES_CENTER, ES_READONLY | ES_CENTER, true},
+    {1028, L"msctls_updown32", L"Spin1", 193, 253, 20, 14, UDS_HORZ | UDS_ARROWKEYS, UDS_HORZ | UDS_ARROWKEYS,
+     true},
+    {-1, L"Static", L"音ずれ補正(ms) :", 105, 257, 55, 8, SS_TYPEMASK, SS_RIGHT, true},
+    {1030, L"msctls_trackbar32", L"Slider3", 108, 223, 113, 20, TBS_VERT, 0, true},
+    {1024, L"Button", L"<||", 184, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
+    {1029, L"Button", L"||>", 204, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
+    {1031, L"Button", L"| |", 162, 203, 15, 14, 0xF | BS_PUSHLIKE, BS_AUTOCHECKBOX | BS_PUSHLIKE, true},
+    {4, L"Button", L"保存...", 0, 255, 95, 24, 0xF, BS_PUSHBUTTON, true},
+};
+
+std::string Utf8(const std::wstring& w) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
+    s.resize(static_cast<size_t>(n) - 1);
+    return s;
+}
+
+class ResourceModule {
+public:
+    ResourceModule()
+        : m_module(LoadLibraryExW((testing_support::BinDir() + L"Zarvex.exe").c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE)) {}
+    ~ResourceModule() {
+        if (m_module)
+            FreeLibrary(m_module);
+    }
+    HMODULE get() const { return m_module; }
+
+private:
+    HMODULE m_module;
+};
+
+} // namespace
+
+// The templates as built into the program, read back from its resources.
+TEST(AppResourcesTest, MainDialogTemplateHoldsEveryControlAsListed) {
+    ResourceModule module;
+    ASSERT_TRUE(module.get());
+    DialogTemplate t;
+    ASSERT_TRUE(testing_support::LoadDialogTemplate(module.get(), 102, &t));
+    EXPECT_EQ(L"Zarvex", t.caption);
+    EXPECT_EQ(250, t.cx);
+    EXPECT_EQ(309, t.cy);
+    EXPECT_EQ(9, t.pointSize);
+    EXPECT_EQ(L"ＭＳ Ｐゴシック", t.faceName);
+    const DWORD frame = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME;
+    EXPECT_EQ(frame, t.style & frame);
+    EXPECT_EQ(static_cast<DWORD>(WS_EX_APPWINDOW), t.exStyle & WS_EX_APPWINDOW);
+
+    ASSERT_EQ(std::size(kMainControls), t.items.size());
+    for (size_t i = 0; i < t.items.size(); ++i) {
+        const ExpectedControl& want = kMainControls[i];
+        const testing_support::DialogItem& got = t.items[i];
+        SCOPED_TRACE(testing::Message() << "control " << i << " id " << want.id << " " << Utf8(want.text));
+        EXPECT_EQ(want.id, got.id);
+        EXPECT_EQ(0, lstrcmpiW(want.className, got.className.c_str())) << Utf8(got.className);
+        EXPECT_EQ(std::wstring(want.text), got.text);
+        EXPECT_EQ(want.x, got.x);
+        EXPECT_EQ(want.y, got.y);
+        EXPECT_EQ(want.cx, got.cx);
+        EXPECT_EQ(want.cy, got.cy);
+        EXPECT_EQ(want.typeValue, got.style & want.typeMask);
+        EXPECT_EQ(want.visible, (got.style & WS_VISIBLE) != 0);
+    }
+}
+
+TEST(AppResourcesTest, AboutBoxStringsAndIcon) {
+    ResourceModule module;
+    ASSERT_TRUE(module.get());
+    DialogTemplate about;
+    ASSERT_TRUE(testing_support::LoadDialogTemplate(module.get(), 100, &about));
+    EXPECT_EQ(kAboutCaption, about.caption);
+    EXPECT_EQ(235, about.cx);
+    EXPECT_EQ(55, about.cy);
+    EXPECT_EQ(L"ＭＳ Ｐゴシック", about.faceName);
+    ASSERT_EQ(4u, about.items.size());
+    EXPECT_EQ(128, about.items[0].textOrdinal); // the program icon
+    EXPECT_EQ(11, about.items[0].x);
+    EXPECT_EQ(17, about.items[0].y);
+    EXPECT_EQ(L"Zarvex Version 1.0", about.items[1].text);
+    EXPECT_EQ(40, about.items[2].x);
+    EXPECT_EQ(25, about.items[2].y);
+    EXPECT_FALSE(about.items[2].text.empty());
+    EXPECT_EQ(IDOK, about.items[3].id);
+    EXPECT_EQ(L"OK", about.items[3].text);
+    EXPECT_EQ(static_cast<DWORD>(BS_DEFPUSHBUTTON), about.items[3].style & 0xF);
+
+    wchar_t text[256] = {};
+    LoadStringW(module.get(), 101, text, 256);
+    EXPECT_EQ(std::wstring(L"Zarvex のﾊﾞｰｼﾞｮﾝ情報(&A)..."), text);
+    LoadStringW(module.get(), 102, text, 256);
+    EXPECT_EQ(std::wstring(L"空きメモリが足りません。\n古いデータを削除して保存しますか？"), text);
+
+    // Icon group 128 carries a 32 x 32 and a 16 x 16 image.
+    for (int size : {32, 16}) {
+        SCOPED_TRACE(size);
+        HRSRC group =
+            FindResourceW(module.get(), MAKEINTRESOURCEW(128), reinterpret_cast<LPCWSTR>(RT_GROUP_ICON));
+        ASSERT_TRUE(group);
+        const BYTE* dir = static_cast<const BYTE*>(LockResource(LoadResource(module.get(), group)));
+        ASSERT_TRUE(dir);
+        WORD count;
+        memcpy(&count, dir + 4, 2);
+        bool found = false;
+        for (WORD i = 0; i < count; ++i) {
+            const BYTE* entry = dir + 6 + 14 * i; // GRPICONDIRENTRY
+            found = found || (entry[0] == size && entry[1] == size);
+        }
+        EXPECT_TRUE(found);
+    }
+}
+
+TEST_F(AppShellTest, WindowShowsEveryControlWithItsIdAndCaption) {
+    StartApp();
+    int index = 0;
+    for (HWND child = GetWindow(m_app.Window(), GW_CHILD); child;
+         child = GetWindow(child, GW_HWNDNEXT), ++index) {
+        ASSERT_LT(static_cast<size_t>(index), std::size(kMainControls));
+        const ExpectedControl& want = kMainControls[index];
+        SCOPED_TRACE(testing::Message() << "control " << index << " id " << want.id);
+        EXPECT_EQ(want.id, static_cast<int>(static_cast<short>(GetDlgCtrlID(child))));
+        wchar_t cls[64] = {};
+        GetClassNameW(child, cls, 64);
+        EXPECT_EQ(0, lstrcmpiW(want.className, cls)) << Utf8(cls);
+        EXPECT_EQ(want.visible, IsWindowVisible(child) != FALSE);
+        if (want.id == -1 || lstrcmpiW(want.className, L"Button") == 0) {
+            wchar_t text[128] = {};
+            SendMessageW(child, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text));
+            EXPECT_EQ(std::wstring(want.text), text);
+        }
+    }
+    EXPECT_EQ(std::size(kMainControls), static_cast<size_t>(index));
+}
+
+TEST_F(AppShellTest, FirstStartUsesTheDefaultsAndExitWritesAllNineKeys) {
+    ASSERT_TRUE(IniText().empty());
+    StartApp();
+    const POINT at = TopLeft(m_app.Window());
+    EXPECT_EQ(100, at.x);
+    EXPECT_EQ(100, at.y);
+    EXPECT_FALSE(IsTopmost(m_app.Window()));
+    EXPECT_EQ(BST_UNCHECKED, SendMessageW(m_app.Item(1015), BM_GETCHECK, 0, 0));
+    EXPECT_EQ(L"5", m_app.ItemText(1003));
+    EXPECT_EQ(L"5", m_app.ItemText(1004));
+    EXPECT_EQ(5, SliderPos(m_app, 1002));
+    EXPECT_EQ(5, SliderPos(m_app, 1005));
+    EXPECT_EQ(0, SliderPos(m_app, 1025)) << "full volume puts the vertical slider at its top";
+    EXPECT_EQ(L"100", m_app.ItemText(1026));
+    EXPECT_EQ(L"500", m_app.ItemText(1027));
+    EXPECT_EQ(10000, SendMessageW(m_app.Item(1030), TBM_GETRANGEMAX, 0, 0));
+    EXPECT_EQ(30, SendMessageW(m_app.Item(1002), TBM_GETRANGEMAX, 0, 0));
+    EXPECT_EQ(100, SendMessageW(m_app.Item(1025), TBM_GETRANGEMAX, 0, 0));
+    Exit();
+
+    const char* const expected[10] = {"[Settings]", "VideoFormat=0", "VideoDevice=", "SoundDelay=500",
+                                      "Volume=100", "EndTime=5",     "PreTime=5",    "PY=100",
+                                      "PX=100",     "Topmost=0"};
+    EXPECT_EQ(Ini(expected), IniText());
+}
+
+TEST_F(AppShellTest, SecondStartRestoresEveryValue) {
+    // Values the user changes in this build (position, topmost) go through the window; the rest
+    // are stored the way an earlier exit stores them.
+    const char* const stored[10] = {"[Settings]", "VideoFormat=2", "VideoDevice=Cam", "SoundDelay=-250",
+                                    "Volume=40",  "EndTime=3",     "PreTime=7",       "PY=100",
+                                    "PX=100",     "Topmost=0"};
+    ASSERT_TRUE(testing_support::WriteFileBytes(m_app.IniPath(), Ini(stored)));
+    StartApp();
+    SetWindowPos(m_app.Window(), nullptr, 310, 220, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SendMessageW(m_app.Item(1015), BM_CLICK, 0, 0);
+    Exit();
+
+    ZarvexProcess second;
+    ASSERT_TRUE(testing_support::WriteFileBytes(second.IniPath(), IniText()));
+    ASSERT_TRUE(second.Start());
+    const POINT at = TopLeft(second.Window());
+    EXPECT_EQ(310, at.x);
+    EXPECT_EQ(220, at.y);
+    EXPECT_TRUE(IsTopmost(second.Window()));
+    EXPECT_EQ(BST_CHECKED, SendMessageW(second.Item(1015), BM_GETCHECK, 0, 0));
+    EXPECT_EQ(L"7", second.ItemText(1003));
+    EXPECT_EQ(L"3", second.ItemText(1004));
+    EXPECT_EQ(7, SliderPos(second, 1002));
+    EXPECT_EQ(3, SliderPos(second, 1005));
+    EXPECT_EQ(60, SliderPos(second, 1025));
+    EXPECT_EQ(L"40", second.ItemText(1026));
+    EXPECT_EQ(L"-250", second.ItemText(1027));
+    RequestClose(second, CloseBy::ExitButton);
+    ASSERT_TRUE(second.WaitForExit(10000));
+
+    const char* const saved[10] = {"[Settings]", "VideoFormat=2", "VideoDevice=Cam", "SoundDelay=-250",
+                                   "Volume=40",  "EndTime=3",     "PreTime=7",       "PY=220",
+                                   "PX=310",     "Topmost=1"};
+    EXPECT_EQ(Ini(saved), testing_support::ReadFileBytes(second.IniPath()));
+}
+
+TEST_F(AppShellTest, TopmostBoxPutsTheWindowOnTopAndTakesItOff) {
+    StartApp();
+    ASSERT_FALSE(IsTopmost(m_app.Window()));
+    SendMessageW(m_app.Item(1015), BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitFor([&] { return IsTopmost(m_app.Window()); }));
+    SendMessageW(m_app.Item(1015), BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitFor([&] { return !IsTopmost(m_app.Window()); }));
+    Exit();
+    EXPECT_NE(std::string::npos, IniText().find("Topmost=0\r\n"));
+}
+
+TEST_F(AppShellTest, ExitWhileMinimisedSavesTheRestoredPosition) {
+    StartApp();
+    SetWindowPos(m_app.Window(), nullptr, 250, 180, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    PostMessageW(m_app.Window(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(WaitFor([&] { return IsIconic(m_app.Window()) != FALSE; }));
+    RequestClose(m_app, CloseBy::CloseBox);
+    ASSERT_TRUE(m_app.WaitForExit(10000));
+    const std::string ini = IniText();
+    EXPECT_NE(std::string::npos, ini.find("PX=250\r\n")) << ini;
+    EXPECT_NE(std::string::npos, ini.find("PY=180\r\n")) << ini;
+}
+
+TEST_F(AppShellTest, EveryWayOfClosingRunsTheShutdown) {
+    for (CloseBy how : {CloseBy::ExitButton, CloseBy::EscapeKey, CloseBy::CloseBox}) {
+        SCOPED_TRACE(Name(how));
+        ZarvexProcess app;
+        ASSERT_TRUE(app.Start());
+        RequestClose(app, how);
+        ASSERT_TRUE(app.WaitForExit(10000));
+        EXPECT_NE(std::string::npos, testing_support::ReadFileBytes(app.IniPath()).find("[Settings]\r\n"));
+    }
+}
+
+TEST_F(AppShellTest, NoWayOfClosingWorksWhileTheExitButtonIsDisabled) {
+    StartApp();
+    // Work in progress disables the exit button; stand in for it by disabling the button directly.
+    EnableWindow(m_app.Item(IDCANCEL), FALSE);
+    for (CloseBy how : {CloseBy::ExitButton, CloseBy::EscapeKey, CloseBy::CloseBox}) {
+        SCOPED_TRACE(Name(how));
+        RequestClose(m_app, how);
+        EXPECT_FALSE(m_app.WaitForExit(700));
+        EXPECT_TRUE(IsWindow(m_app.Window()));
+    }
+    PostMessageW(m_app.Window(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(m_app.WaitForExit(700));
+    EXPECT_TRUE(IniText().empty()) << "the shutdown must not have run";
+
+    EnableWindow(m_app.Item(IDCANCEL), TRUE);
+    RequestClose(m_app, CloseBy::CloseBox);
+    EXPECT_TRUE(m_app.WaitForExit(10000));
+}
+
+TEST_F(AppShellTest, AboutCommandOpensTheAboutBoxWithAnyLowFourBits) {
+    StartApp();
+    for (WPARAM command : {WPARAM(0x0010), WPARAM(0x001F)}) {
+        SCOPED_TRACE(command);
+        PostMessageW(m_app.Window(), WM_SYSCOMMAND, command, 0);
+        HWND about = nullptr;
+        ASSERT_TRUE(
+            WaitFor([&] { return (about = m_app.FindOwnWindow(L"#32770", kAboutCaption)) != nullptr; }));
+        EXPECT_EQ(m_app.Window(), GetWindow(about, GW_OWNER));
+        EXPECT_TRUE(HasChildWithText(about, L"Zarvex Version 1.0"));
+        PostMessageW(about, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitFor([&] { return !IsWindow(about); }));
+    }
+    // Any other system command keeps its default behaviour.
+    PostMessageW(m_app.Window(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(WaitFor([&] { return IsIconic(m_app.Window()) != FALSE; }));
+    EXPECT_FALSE(m_app.FindOwnWindow(L"#32770", kAboutCaption));
+}
+
+TEST_F(AppShellTest, ChannelHeaderHoldsTheDialogWindowWhileItRuns) {
+    StartApp();
+    CSharedMem channel;
+    ASSERT_TRUE(channel.Open(kChannelName)) << "the program creates the channel when nobody else has";
+    ASSERT_TRUE(channel.Lock());
+    SharedFrameHeader* header = channel.Header();
+    ASSERT_TRUE(header);
+    const HWND owner = OwnerWindowOf(*header);
+    channel.Unlock();
+    EXPECT_EQ(m_app.Window(), owner);
+    EXPECT_TRUE(IsWindow(owner));
+    Exit();
+
+    // The header keeps the stale handle after exit; readers tell with IsWindow.
+    ASSERT_TRUE(channel.Lock());
+    EXPECT_EQ(owner, OwnerWindowOf(*channel.Header()));
+    channel.Unlock();
+    EXPECT_FALSE(IsWindow(owner));
+}
