@@ -9,17 +9,24 @@
 
 namespace {
 
+// A line break inside a name or value would make a set write more than one line: the value
+// would read back cut short, and the rest would turn into keys or sections of its own.
+bool HasLineBreak(const char* text) {
+    return std::strpbrk(text, "\r\n") != nullptr;
+}
+
 bool SectionNameOk(const char* section) {
-    return section && std::strlen(section) <= static_cast<size_t>(CIniFile::kMaxSectionName);
+    return section && std::strlen(section) <= static_cast<size_t>(CIniFile::kMaxSectionName) &&
+           !HasLineBreak(section);
 }
 
 bool KeyNameOk(const char* key) {
-    return key && std::strlen(key) <= static_cast<size_t>(CIniFile::kMaxKeyName);
+    return key && std::strlen(key) <= static_cast<size_t>(CIniFile::kMaxKeyName) && !HasLineBreak(key);
 }
 
 // atoi without its undefined overflow: out-of-range values saturate.
-int ParseInt(const char* text) {
-    const long long v = std::strtoll(text, nullptr, 10);
+int ParseInt(const std::string& text) {
+    const long long v = std::strtoll(text.c_str(), nullptr, 10);
     if (v > INT_MAX)
         return INT_MAX;
     if (v < INT_MIN)
@@ -46,6 +53,20 @@ bool WriteWholeFile(const char* path, const CString& text) {
     } catch (const CFileException&) {
         return false;
     }
+}
+
+// True when the old file may be overwritten, or there is none yet. A plain overwrite is refused for
+// a read-only file and for one that another program holds open without sharing, and the rename that
+// swaps the new text in must be refused alike. Windows' rename refuses both as well, but Wine's
+// replaces a read-only file, so both are checked here.
+bool MayReplace(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    CFile probe; // closed on return, before the rename
+    return probe.Open(path, CFile::modeWrite) != FALSE;
 }
 
 } // namespace
@@ -82,6 +103,8 @@ void CIniFile::Load() {
 }
 
 bool CIniFile::Save() {
+    if (m_strPath.IsEmpty())
+        return false;
     try {
         if (m_strText.IsEmpty()) {
             CFile::Remove(m_strPath);
@@ -89,13 +112,15 @@ bool CIniFile::Save() {
         }
         // Write beside the file and swap it in, so a write that fails half-way never leaves a
         // truncated settings file behind.
+        if (!MayReplace(m_strPath))
+            return false;
         const CString temp = m_strPath + ".new";
         if (!WriteWholeFile(temp, m_strText)) {
-            DeleteFileA(temp);
+            (void)DeleteFileA(temp); // a half-written copy goes; with none created this fails harmlessly
             return false;
         }
         if (!MoveFileExA(temp, m_strPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            DeleteFileA(temp);
+            (void)DeleteFileA(temp); // the old file stays; only the stray copy goes
             return false;
         }
         return true;
@@ -130,18 +155,31 @@ int CIniFile::FindValue(const char* section, const char* key) const {
 }
 
 int CIniFile::FindValueEnd(int valuePos) const {
-    const int lf = m_strText.Find('\n', valuePos + 1);
-    return lf < 0 ? -1 : lf - 1;
+    // The value is the bytes up to the CR. Stopping at a bare CR or LF as well keeps every read
+    // and edit inside its own line in a file with broken line ends, where the next LF may lie
+    // lines further on, past another section's header.
+    const size_t at = m_strText.str().find_first_of("\r\n", static_cast<size_t>(valuePos));
+    return at == std::string::npos ? -1 : static_cast<int>(at);
+}
+
+std::string CIniFile::LineValue(int valuePos) const {
+    const int end = FindValueEnd(valuePos);
+    return m_strText.str().substr(static_cast<size_t>(valuePos),
+                                  end < 0 ? std::string::npos : static_cast<size_t>(end - valuePos));
 }
 
 int CIniFile::GetInt(const char* section, const char* key, int defaultValue) {
+    // Parsed from the value's own line only: the number parsers skip leading white space, CR and
+    // LF included, and would otherwise take an empty value's number from the next line.
     const int pos = FindValue(section, key);
-    return pos < 0 ? defaultValue : ParseInt(m_strText.GetString() + pos);
+    return pos < 0 ? defaultValue : ParseInt(LineValue(pos));
 }
 
 float CIniFile::GetFloat(const char* section, const char* key, float defaultValue) {
+    // strtof, not atof cast to float: a value beyond the float range gives infinity instead of an
+    // undefined conversion.
     const int pos = FindValue(section, key);
-    return pos < 0 ? defaultValue : static_cast<float>(std::atof(m_strText.GetString() + pos));
+    return pos < 0 ? defaultValue : std::strtof(LineValue(pos).c_str(), nullptr);
 }
 
 CString CIniFile::GetString(const char* section, const char* key, const char* defaultValue) {
@@ -168,7 +206,7 @@ bool CIniFile::GetBinary(const char* section, const char* key, void* buffer, con
                          int length) {
     const CString text = GetString(section, key, "");
     auto* out = static_cast<BYTE*>(buffer);
-    if (length > 0 && out && !text.IsEmpty() && text.GetLength() == 2 * length) {
+    if (length > 0 && out && !text.IsEmpty() && text.GetLength() == 2LL * length) {
         for (int i = 0; i < length; ++i)
             out[i] = ParseHexPair(text, 2 * i);
         return true;
@@ -205,7 +243,7 @@ int CIniFile::GetBinaryAlloc(const char* section, const char* key, BYTE** buffer
 }
 
 bool CIniFile::SetValue(const char* section, const char* key, const CString& value) {
-    if (!SectionNameOk(section) || !KeyNameOk(key))
+    if (!SectionNameOk(section) || !KeyNameOk(key) || HasLineBreak(value))
         return false;
     const CString line = CString(key) + "=" + value + "\r\n";
     const int sectionPos = FindSection(section);
@@ -214,9 +252,13 @@ bool CIniFile::SetValue(const char* section, const char* key, const CString& val
     } else {
         const int valuePos = FindKey(sectionPos, key);
         if (valuePos < 0) {
-            // The new key becomes the section's first line.
-            const int at = sectionPos + 1 <= m_strText.GetLength() ? sectionPos + 1 : m_strText.GetLength();
-            m_strText = m_strText.Left(at) + line + m_strText.Mid(at);
+            // The new key becomes the section's first line. A header that lacks its LF (the file's
+            // last line, or a file of bare CRs) gets one first: a key line must follow an LF to be
+            // found, and inserting one byte further on would split the next line.
+            if (sectionPos < m_strText.GetLength() && m_strText[sectionPos] == '\n')
+                m_strText = m_strText.Left(sectionPos + 1) + line + m_strText.Mid(sectionPos + 1);
+            else
+                m_strText = m_strText.Left(sectionPos) + "\n" + line + m_strText.Mid(sectionPos);
         } else {
             const int end = FindValueEnd(valuePos);
             if (end >= 0)
@@ -275,10 +317,14 @@ bool CIniFile::DeleteKey(const char* section, const char* key) {
     if (valuePos < 0)
         return false;
     const int lineStart = valuePos - static_cast<int>(std::strlen(key)) - 1;
-    const int crlf = m_strText.Find("\r\n", valuePos);
-    if (crlf < 0)
-        return false;
-    m_strText = m_strText.Left(lineStart) + m_strText.Mid(crlf + 2);
+    const int end = FindValueEnd(valuePos);
+    if (end < 0)
+        return false; // a last line without a line end is left alone
+    // Through the line's own end (CR LF, or a bare CR or LF), never on to a CR LF further down.
+    int next = end + 1;
+    if (m_strText[end] == '\r' && next < m_strText.GetLength() && m_strText[next] == '\n')
+        ++next;
+    m_strText = m_strText.Left(lineStart) + m_strText.Mid(next);
     m_bChanged = true;
     return true;
 }

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "afx_string.h"
 
 class IIniFile {
@@ -68,6 +70,8 @@ public:
     bool Save();
 
     // Longest names the lookups accept: the search patterns "[name]\r" and "\nkey=" must fit 32 bytes.
+    // A longer name, or a name or value holding a CR or LF, is refused: a get gives the default,
+    // a set or delete changes nothing and returns false.
     static constexpr int kMaxSectionName = 28;
     static constexpr int kMaxKeyName = 29;
 
@@ -76,8 +80,10 @@ private:
     int FindSection(const char* section) const;
     int FindKey(int sectionPos, const char* key) const;
     int FindValue(const char* section, const char* key) const;
-    // End of the value text that starts at valuePos (the CR before the next LF), or -1.
+    // End of the value text that starts at valuePos (its line's first CR or LF), or -1.
     int FindValueEnd(int valuePos) const;
+    // The value text up to its line end, or to the end of the text on a last line without one.
+    std::string LineValue(int valuePos) const;
     bool SetValue(const char* section, const char* key, const CString& value);
 
     CString m_strPath;
