@@ -46,10 +46,12 @@ static_assert(offsetof(SharedFrameHeader, bmiHeader) == 32, "bitmap header at se
 static_assert(offsetof(SharedFrameHeader, pixels) == 72, "pixel area at section offset 76");
 static_assert(sizeof(SharedFrameHeader) == kChannelPayloadSize, "header fills the payload exactly");
 
-// The owner window is kept as 32 bits: window handles fit in 32 bits on both widths, so a 32-bit
-// filter and a 64-bit program share one channel.
+// The owner window is kept as 32 bits: only the low 32 bits of a window handle are significant, so
+// a 32-bit filter and a 64-bit program share one channel. A 64-bit process sees its handles
+// sign-extended (Wine hands out 0xFFFFFFFF8xxxxxxx once a handle slot has been reused 32767
+// times), so the value is widened the same way: the handle read back is the very one stored.
 inline HWND OwnerWindowOf(const SharedFrameHeader& header) {
-    return reinterpret_cast<HWND>(static_cast<UINT_PTR>(header.hwndOwner));
+    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<int32_t>(header.hwndOwner)));
 }
 inline void SetOwnerWindow(SharedFrameHeader& header, HWND hwnd) {
     header.hwndOwner = static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(hwnd));

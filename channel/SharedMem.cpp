@@ -32,10 +32,12 @@ BOOL CSharedMem::MapWholeSection() {
     m_pView = static_cast<BYTE*>(MapViewOfFile(m_hSection, FILE_MAP_WRITE, 0, 0, 0));
     if (!m_pView)
         return FALSE;
-    // Anyone may have made a section of this name. Refuse one too small for the layout, so that no
-    // access through the header can reach past the mapping.
+    // Anyone may have made a section of this name. Refuse one too small for the layout, or one whose
+    // pages are only reserved (SEC_RESERVE), so that no access through the header can fault or
+    // reach past the mapping.
     MEMORY_BASIC_INFORMATION info = {};
-    if (VirtualQuery(m_pView, &info, sizeof info) != sizeof info || info.RegionSize < kChannelSectionSize) {
+    if (VirtualQuery(m_pView, &info, sizeof info) != sizeof info || info.State != MEM_COMMIT ||
+        info.RegionSize < kChannelSectionSize) {
         ::SetLastError(ERROR_INVALID_DATA);
         return FALSE;
     }
@@ -63,8 +65,9 @@ BOOL CSharedMem::Open(const char* name) {
 
 BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
     Close();
+    // The section holds the size word too, so its size must not wrap around 32 bits.
     if (!name || !name[0] || std::strlen(name) >= sizeof m_szName ||
-        payloadSize < sizeof(SharedFrameHeader)) {
+        payloadSize < sizeof(SharedFrameHeader) || payloadSize > MAXDWORD - 4) {
         m_dwLastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
@@ -78,12 +81,19 @@ BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
     if (m_dwLastError == ERROR_ALREADY_EXISTS) {
         // The other side created the section between our failed Open and now. Join it as Open
         // would, and leave its header alone: the creator initialises it under its own mutex.
-        for (int i = 0; i < kMutexJoinAttempts && !m_hMutex; ++i) {
+        for (int attempt = 1;; ++attempt) {
             m_hMutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);
-            if (!m_hMutex)
-                Sleep(kMutexJoinSleepMs);
+            if (m_hMutex)
+                break;
+            // Taken now: the sleep must not decide which error the caller sees.
+            const DWORD error = ::GetLastError();
+            if (attempt == kMutexJoinAttempts) {
+                ::SetLastError(error);
+                return Fail();
+            }
+            Sleep(kMutexJoinSleepMs);
         }
-        if (!m_hMutex || !MapWholeSection())
+        if (!MapWholeSection())
             return Fail();
         m_bOpened = TRUE;
         return TRUE;
@@ -97,8 +107,14 @@ BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
             ::SetLastError(ERROR_ALREADY_EXISTS);
         return Fail();
     }
-    if (!MapWholeSection())
+    if (!MapWholeSection()) {
+        // Closing a handle does not give up ownership: the mutex would stay ours until this thread
+        // ends, and every Lock of the other side would time out meanwhile.
+        const DWORD error = ::GetLastError();
+        (void)ReleaseMutex(m_hMutex); // we own it, so this cannot fail in a way worth reporting
+        ::SetLastError(error);
         return Fail();
+    }
 
     std::memcpy(m_pView, &payloadSize, sizeof payloadSize);
     std::memset(m_pView + 4, 0, payloadSize);

@@ -1,0 +1,533 @@
+// The real channel ("_KLO_SHM" / "KLO_SHM") between this test and a second process,
+// channel_peer.exe, which it drives line by line. Both run on the bench's one wineserver, so the
+// named section and mutex are shared for real.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "SharedMem.h"
+
+namespace {
+
+constexpr char kSectionName[] = "KLO_SHM";
+constexpr DWORD kReplyTimeoutMs = 10000;
+
+struct HandleCloser {
+    void operator()(HANDLE h) const {
+        if (h && h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+    }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+struct WindowDestroyer {
+    void operator()(HWND h) const { DestroyWindow(h); }
+};
+using UniqueWindow = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDestroyer>;
+
+double MsSince(const LARGE_INTEGER& start) {
+    LARGE_INTEGER now, freq;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&freq);
+    return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart);
+}
+
+LARGE_INTEGER Now() {
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t;
+}
+
+// channel_peer.exe from beside this test, fed through a pipe. Ends with its input, or is killed.
+class PeerProcess {
+public:
+    PeerProcess() {
+        char path[MAX_PATH];
+        const DWORD len = GetModuleFileNameA(nullptr, path, MAX_PATH);
+        std::string exe(path, len);
+        exe = exe.substr(0, exe.find_last_of("\\/") + 1) + "channel_peer.exe";
+
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE childIn = nullptr, childOut = nullptr, toChild = nullptr, fromChild = nullptr;
+        if (!CreatePipe(&childIn, &toChild, &inherit, 0) || !CreatePipe(&fromChild, &childOut, &inherit, 0)) {
+            ADD_FAILURE() << "CreatePipe failed: " << GetLastError();
+            return;
+        }
+        UniqueHandle in(childIn), out(childOut);
+        m_toChild.reset(toChild);
+        m_fromChild.reset(fromChild);
+        SetHandleInformation(toChild, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(fromChild, HANDLE_FLAG_INHERIT, 0);
+
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = childIn;
+        si.hStdOutput = childOut;
+        si.hStdError = childOut;
+        PROCESS_INFORMATION pi = {};
+        std::string cmdline = "\"" + exe + "\"";
+        if (!CreateProcessA(exe.c_str(), &cmdline[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                            nullptr, &si, &pi)) {
+            ADD_FAILURE() << "cannot start " << exe << ": " << GetLastError();
+            return;
+        }
+        CloseHandle(pi.hThread);
+        m_process.reset(pi.hProcess);
+    }
+
+    ~PeerProcess() {
+        m_toChild.reset(); // end of input: the peer leaves
+        if (m_process && WaitForSingleObject(m_process.get(), 5000) != WAIT_OBJECT_0)
+            Kill();
+    }
+
+    PeerProcess(const PeerProcess&) = delete;
+    PeerProcess& operator=(const PeerProcess&) = delete;
+
+    // Sends one command and returns the answer line ("ok", "ok <n>", "fail <error>"); "no answer"
+    // when the peer died or stayed silent for 10 s, so no test can hang on it.
+    std::string Do(const std::string& command) {
+        const std::string line = command + "\n";
+        DWORD written = 0;
+        if (!m_toChild ||
+            !WriteFile(m_toChild.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+            return "no answer";
+        const DWORD start = GetTickCount();
+        for (;;) {
+            const size_t eol = m_pending.find('\n');
+            if (eol != std::string::npos) {
+                std::string reply = m_pending.substr(0, eol);
+                m_pending.erase(0, eol + 1);
+                if (!reply.empty() && reply.back() == '\r') // the peer's stdout is in text mode
+                    reply.pop_back();
+                return reply;
+            }
+            DWORD available = 0;
+            if (!PeekNamedPipe(m_fromChild.get(), nullptr, 0, nullptr, &available, nullptr))
+                return "no answer";
+            if (available == 0) {
+                if (GetTickCount() - start > kReplyTimeoutMs)
+                    return "no answer";
+                Sleep(1);
+                continue;
+            }
+            char buf[256];
+            DWORD got = 0;
+            if (!ReadFile(m_fromChild.get(), buf, std::min<DWORD>(available, sizeof buf), &got, nullptr))
+                return "no answer";
+            m_pending.append(buf, got);
+        }
+    }
+
+    // The number in an "ok <n>" answer; a failed command fails the test and gives -1.
+    long long Value(const std::string& command) {
+        const std::string reply = Do(command);
+        if (reply.rfind("ok ", 0) != 0) {
+            ADD_FAILURE() << "\"" << command << "\" answered \"" << reply << "\"";
+            return -1;
+        }
+        return std::strtoll(reply.c_str() + 3, nullptr, 10);
+    }
+
+    // Ends the peer as a crash would: whatever it holds is left behind, the mutex abandoned.
+    void Kill() {
+        if (!m_process)
+            return;
+        TerminateProcess(m_process.get(), 1);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m_process.get(), 5000));
+        m_process.reset();
+    }
+
+    // Waits for the peer to leave after "exit".
+    void Exit() {
+        EXPECT_EQ("ok", Do("exit"));
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m_process.get(), 5000));
+        m_process.reset();
+    }
+
+private:
+    UniqueHandle m_process, m_toChild, m_fromChild;
+    std::string m_pending;
+};
+
+// Every test starts and ends without a channel: a section or mutex left behind would decide which
+// side creates, and hide faults.
+class ChannelTest : public testing::Test {
+protected:
+    void SetUp() override { ExpectNoChannel(); }
+    void TearDown() override { ExpectNoChannel(); }
+
+    static void ExpectNoChannel() {
+        UniqueHandle section(OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName));
+        UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, kChannelName));
+        EXPECT_FALSE(section) << "a \"KLO_SHM\" section is left over";
+        EXPECT_FALSE(mutex) << "a \"_KLO_SHM\" mutex is left over";
+    }
+};
+
+TEST_F(ChannelTest, EitherSideCreatesTheOtherOpensAndBothSeeEachOthersWrites) {
+    for (const bool peerCreates : {true, false}) {
+        SCOPED_TRACE(peerCreates ? "the peer creates" : "this side creates");
+        PeerProcess peer;
+        CSharedMem mine;
+        // The side that starts first finds nothing to open and creates.
+        if (peerCreates) {
+            EXPECT_EQ("fail 2", peer.Do("open"));
+            ASSERT_EQ("ok", peer.Do("create"));
+            ASSERT_TRUE(mine.Open(kChannelName));
+        } else {
+            SetLastError(0xdeadbeef);
+            EXPECT_FALSE(mine.Open(kChannelName));
+            EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, mine.GetLastError());
+            ASSERT_TRUE(mine.Create(kChannelName, kChannelPayloadSize));
+            ASSERT_EQ("ok", peer.Do("open"));
+        }
+        EXPECT_TRUE(mine.IsOpen());
+        EXPECT_STREQ(kChannelName, mine.GetName());
+        ASSERT_EQ("ok", peer.Do("raw-open"));
+        EXPECT_EQ(921672, peer.Value("peek 0 4"));
+
+        SharedFrameHeader* header = mine.Header();
+        ASSERT_NE(nullptr, header);
+        ASSERT_TRUE(mine.Lock());
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(header);
+        EXPECT_TRUE(std::all_of(bytes, bytes + kChannelPayloadSize, [](BYTE b) { return b == 0; }))
+            << "the header and pixel area start zero";
+        header->dwFlags = kFrameReady | kFormatFromSetFormat;
+        header->pixels[kChannelPixelBytes - 1] = 0x5A;
+        ASSERT_TRUE(mine.Unlock());
+
+        ASSERT_EQ("ok", peer.Do("lock"));
+        EXPECT_EQ(0x21, peer.Value("peek 8 4"));
+        EXPECT_EQ(0x5A, peer.Value("peek 921675 1"));
+        EXPECT_EQ("ok", peer.Do("poke 12 4 333333"));
+        ASSERT_EQ("ok", peer.Do("unlock"));
+        ASSERT_TRUE(mine.Lock());
+        EXPECT_EQ(333333u, header->dwFrameInterval);
+        ASSERT_TRUE(mine.Unlock());
+
+        // Closing never clears the header; opening again finds what was written.
+        mine.Close();
+        EXPECT_EQ(nullptr, mine.Header());
+        EXPECT_STREQ("", mine.GetName());
+        EXPECT_EQ(0x21, peer.Value("peek 8 4"));
+        ASSERT_TRUE(mine.Open(kChannelName));
+        ASSERT_TRUE(mine.Lock());
+        EXPECT_EQ(333333u, mine.Header()->dwFrameInterval);
+        EXPECT_EQ(0x5A, mine.Header()->pixels[kChannelPixelBytes - 1]);
+        ASSERT_TRUE(mine.Unlock());
+    }
+}
+
+// The header record against raw section offsets read and written by the other process, so the
+// layout is checked independently of the struct that describes it.
+TEST_F(ChannelTest, HeaderFieldsSitAtTheirSectionOffsets) {
+    struct Field {
+        const char* name;
+        DWORD offset; // from the start of the section
+        DWORD size;
+        BYTE* (*at)(SharedFrameHeader&);
+    };
+    const Field fields[] = {
+        {"owner window", 4, 4, [](SharedFrameHeader& h) { return reinterpret_cast<BYTE*>(&h.hwndOwner); }},
+        {"flags", 8, 4, [](SharedFrameHeader& h) { return reinterpret_cast<BYTE*>(&h.dwFlags); }},
+        {"interval", 12, 4, [](SharedFrameHeader& h) { return reinterpret_cast<BYTE*>(&h.dwFrameInterval); }},
+        {"reserved, first", 16, 4, [](SharedFrameHeader& h) { return &h.reserved[0]; }},
+        {"reserved, last", 32, 4, [](SharedFrameHeader& h) { return &h.reserved[16]; }},
+        {"biSize", 36, 4, [](SharedFrameHeader& h) { return reinterpret_cast<BYTE*>(&h.bmiHeader.biSize); }},
+        {"biWidth", 40, 4,
+         [](SharedFrameHeader& h) { return reinterpret_cast<BYTE*>(&h.bmiHeader.biWidth); }},
+        {"biHeight", 44, 4,
+         [](SharedFrameHeader& h) { return reinterpret_cast<BYTE*>(&h.bmiHeader.biHeight); }},
+        {"biPlanes", 48, 2,
+         [](SharedFrameHeader& h) { return reinterpret_cast<BYTE*>(&h.bmiHeader.biPlanes); }},
+        {"biBitCount", 50, 2,
+         [](SharedFrameHeader& h) { return reinterpret_cast<BYTE*>(&h.bmiHeader.biBitCount); }},
+        {"biCompression", 52, 4,
+         [](SharedFrameHeader& h) { return reinterpret_cast<BYTE*>(&h.bmiHeader.biCompression); }},
+        {"biSizeImage", 56, 4,
+         [](SharedFrameHeader& h) { return reinterpret_cast<BYTE*>(&h.bmiHeader.biSizeImage); }},
+        {"biClrImportant", 72, 4,
+         [](SharedFrameHeader& h) { return reinterpret_cast<BYTE*>(&h.bmiHeader.biClrImportant); }},
+        {"pixels, first", 76, 4, [](SharedFrameHeader& h) { return &h.pixels[0]; }},
+        {"pixels, last", 921672, 4, [](SharedFrameHeader& h) { return &h.pixels[kChannelPixelBytes - 4]; }},
+    };
+    // A value per field and direction, distinct in its low two bytes as well.
+    auto pattern = [](uint32_t seed, size_t i, DWORD size) {
+        const uint32_t v = seed + static_cast<uint32_t>(i) * 0x01010101u;
+        return size == 4 ? v : (v & 0xFFFFu);
+    };
+
+    PeerProcess peer;
+    CSharedMem mine;
+    ASSERT_TRUE(mine.Create(kChannelName, kChannelPayloadSize));
+    ASSERT_EQ("ok", peer.Do("open"));
+    ASSERT_EQ("ok", peer.Do("raw-open"));
+    SharedFrameHeader* header = mine.Header();
+    ASSERT_NE(nullptr, header);
+
+    // Written through the struct here, read at raw offsets there.
+    ASSERT_TRUE(mine.Lock());
+    for (size_t i = 0; i < std::size(fields); ++i) {
+        const uint32_t v = pattern(0x5A000011u, i, fields[i].size);
+        std::memcpy(fields[i].at(*header), &v, fields[i].size);
+    }
+    ASSERT_TRUE(mine.Unlock());
+    ASSERT_EQ("ok", peer.Do("lock"));
+    for (size_t i = 0; i < std::size(fields); ++i) {
+        SCOPED_TRACE(fields[i].name);
+        const Field& f = fields[i];
+        EXPECT_EQ(pattern(0x5A000011u, i, f.size),
+                  peer.Value("peek " + std::to_string(f.offset) + " " + std::to_string(f.size)));
+    }
+    // Written at raw offsets there, read through the struct here.
+    for (size_t i = 0; i < std::size(fields); ++i) {
+        const Field& f = fields[i];
+        EXPECT_EQ("ok", peer.Do("poke " + std::to_string(f.offset) + " " + std::to_string(f.size) + " " +
+                                std::to_string(pattern(0x3C000077u, i, f.size))));
+    }
+    ASSERT_EQ("ok", peer.Do("unlock"));
+    ASSERT_TRUE(mine.Lock());
+    for (size_t i = 0; i < std::size(fields); ++i) {
+        SCOPED_TRACE(fields[i].name);
+        uint32_t v = 0;
+        std::memcpy(&v, fields[i].at(*header), fields[i].size);
+        EXPECT_EQ(pattern(0x3C000077u, i, fields[i].size), v);
+    }
+    ASSERT_TRUE(mine.Unlock());
+}
+
+TEST_F(ChannelTest, LockGivesUpAfterFiftyMsWhileThePeerHoldsTheMutex) {
+    PeerProcess peer;
+    CSharedMem mine;
+    ASSERT_TRUE(mine.Create(kChannelName, kChannelPayloadSize));
+    ASSERT_EQ("ok", peer.Do("open"));
+    ASSERT_EQ("ok", peer.Do("lock"));
+
+    // Repeated failures leave nothing behind that would change the next attempt.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        SCOPED_TRACE(attempt);
+        SetLastError(0xdeadbeef);
+        const LARGE_INTEGER start = Now();
+        EXPECT_FALSE(mine.Lock());
+        const double ms = MsSince(start);
+        EXPECT_GE(ms, 40.0);
+        EXPECT_LT(ms, 1000.0);
+        EXPECT_EQ(DWORD{WAIT_TIMEOUT}, mine.GetLastError());
+        EXPECT_TRUE(mine.IsOpen());
+    }
+
+    // Released there, taken here; now the peer is the one that times out.
+    ASSERT_EQ("ok", peer.Do("unlock"));
+    ASSERT_TRUE(mine.Lock());
+    EXPECT_EQ("fail 258", peer.Do("lock"));
+    ASSERT_TRUE(mine.Unlock());
+    EXPECT_EQ("ok", peer.Do("lock"));
+    EXPECT_EQ("ok", peer.Do("unlock"));
+}
+
+TEST_F(ChannelTest, MutexAbandonedByAKilledPeerIsTakenByTheNextLock) {
+    CSharedMem mine;
+    ASSERT_TRUE(mine.Create(kChannelName, kChannelPayloadSize));
+    {
+        PeerProcess peer;
+        ASSERT_EQ("ok", peer.Do("open"));
+        ASSERT_EQ("ok", peer.Do("lock"));
+        peer.Kill();
+    }
+    const LARGE_INTEGER start = Now();
+    EXPECT_TRUE(mine.Lock());
+    EXPECT_LT(MsSince(start), 1000.0);
+    ASSERT_NE(nullptr, mine.Header()) << "the header outlives the process that died holding the lock";
+    EXPECT_TRUE(mine.Unlock());
+
+    // Released properly, the mutex works for the next process too.
+    PeerProcess next;
+    ASSERT_EQ("ok", next.Do("open"));
+    EXPECT_EQ("ok", next.Do("lock"));
+    EXPECT_EQ("ok", next.Do("unlock"));
+}
+
+TEST_F(ChannelTest, HeaderIsNullUntilTheSizeWordIsWritten) {
+    PeerProcess peer;
+    ASSERT_EQ("ok", peer.Do("raw-section 921676"));
+    ASSERT_EQ("ok", peer.Do("raw-mutex"));
+    CSharedMem mine;
+    ASSERT_TRUE(mine.Open(kChannelName)) << "Open does not look at the size word";
+    EXPECT_EQ(nullptr, mine.Header());
+    ASSERT_EQ("ok", peer.Do("poke 0 4 921672"));
+    EXPECT_NE(nullptr, mine.Header());
+}
+
+TEST_F(ChannelTest, CreateJoinsTheSectionThePeerCreatedWithoutReinitialisingIt) {
+    PeerProcess peer;
+    ASSERT_EQ("ok", peer.Do("create"));
+    ASSERT_EQ("ok", peer.Do("raw-open"));
+    ASSERT_EQ("ok", peer.Do("poke 4 4 4660"));
+    ASSERT_EQ("ok", peer.Do("poke 8 4 33"));
+    ASSERT_EQ("ok", peer.Do("poke 76 4 3405705229"));
+
+    // As when the peer created the section between this side's failed Open and its Create.
+    CSharedMem mine;
+    SetLastError(0xdeadbeef);
+    ASSERT_TRUE(mine.Create(kChannelName, kChannelPayloadSize));
+    EXPECT_TRUE(mine.IsOpen());
+    EXPECT_STREQ(kChannelName, mine.GetName());
+    EXPECT_EQ(DWORD{ERROR_ALREADY_EXISTS}, mine.GetLastError()) << "the join is recorded";
+    SharedFrameHeader* header = mine.Header();
+    ASSERT_NE(nullptr, header);
+    ASSERT_TRUE(mine.Lock());
+    EXPECT_EQ(4660u, header->hwndOwner);
+    EXPECT_EQ(33u, header->dwFlags);
+    uint32_t pixel;
+    std::memcpy(&pixel, header->pixels, 4);
+    EXPECT_EQ(3405705229u, pixel);
+    ASSERT_TRUE(mine.Unlock());
+    EXPECT_EQ(921672, peer.Value("peek 0 4"));
+
+    // Both sides hold the same mutex.
+    ASSERT_EQ("ok", peer.Do("lock"));
+    EXPECT_FALSE(mine.Lock());
+    ASSERT_EQ("ok", peer.Do("unlock"));
+    EXPECT_TRUE(mine.Lock());
+    EXPECT_TRUE(mine.Unlock());
+}
+
+// The creator makes its mutex right after the section; the joining side gives it a short, bounded
+// time to appear.
+TEST_F(ChannelTest, CreateJoinsWhenThePeersMutexAppearsShortlyAfterItsSection) {
+    PeerProcess peer;
+    ASSERT_EQ("ok", peer.Do("raw-section 921676"));
+    ASSERT_EQ("ok", peer.Do("raw-mutex-later 10"));
+    CSharedMem mine;
+    const LARGE_INTEGER start = Now();
+    ASSERT_TRUE(mine.Create(kChannelName, kChannelPayloadSize));
+    EXPECT_LT(MsSince(start), 1000.0);
+    EXPECT_EQ(nullptr, mine.Header()) << "the creator's size word is not written by the joining side";
+    EXPECT_TRUE(mine.Lock());
+    EXPECT_TRUE(mine.Unlock());
+}
+
+// Sections and mutexes of the channel's names that were not made by a CSharedMem: neither Open nor
+// Create may use them, and neither may wait for long or touch their content.
+TEST_F(ChannelTest, OpenAndCreateRefuseWhatTheyCannotUseSafely) {
+    struct Case {
+        const char* what;
+        std::vector<const char*> setup; // peer commands
+        bool markable;                  // the section's pages can be written
+        DWORD createError;
+        DWORD openError;
+    };
+    const Case cases[] = {
+        {"section without mutex", {"raw-section 921676"}, true, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+        {"section smaller than the layout",
+         {"raw-section 4096", "raw-mutex"},
+         true,
+         ERROR_INVALID_DATA,
+         ERROR_INVALID_DATA},
+        {"section with reserved pages only",
+         {"raw-section 921676 reserve", "raw-mutex"},
+         false,
+         ERROR_INVALID_DATA,
+         ERROR_INVALID_DATA},
+        {"mutex without section", {"raw-mutex"}, false, ERROR_ALREADY_EXISTS, ERROR_FILE_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PeerProcess peer;
+        for (const char* command : c.setup) {
+            ASSERT_EQ("ok", peer.Do(command)) << command;
+        }
+        if (c.markable) {
+            ASSERT_EQ("ok", peer.Do("poke 8 4 119"));
+        }
+
+        CSharedMem mine;
+        SetLastError(0xdeadbeef);
+        const LARGE_INTEGER start = Now();
+        EXPECT_FALSE(mine.Create(kChannelName, kChannelPayloadSize));
+        EXPECT_LT(MsSince(start), 1000.0);
+        EXPECT_EQ(c.createError, mine.GetLastError());
+        EXPECT_EQ(c.createError, GetLastError()) << "the thread's error still tells the cause";
+        EXPECT_FALSE(mine.IsOpen());
+        EXPECT_EQ(nullptr, mine.Header());
+        EXPECT_STREQ("", mine.GetName());
+
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(mine.Open(kChannelName));
+        EXPECT_EQ(c.openError, mine.GetLastError());
+        EXPECT_FALSE(mine.Lock());
+
+        if (c.markable) {
+            EXPECT_EQ(0, peer.Value("peek 0 4")) << "no size word written";
+            EXPECT_EQ(119, peer.Value("peek 8 4")) << "content left alone";
+        }
+        // Only the peer's own section may still exist: a refused Create leaves none of its own.
+        const bool peerMadeSection = std::string(c.setup[0]).rfind("raw-section", 0) == 0;
+        UniqueHandle section(OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName));
+        EXPECT_EQ(peerMadeSection, section != nullptr);
+    }
+}
+
+// The owner window is stored as 32 bits by one process and used by the other.
+TEST_F(ChannelTest, OwnerWindowReadsBackAsALiveWindowInTheOtherProcess) {
+    CSharedMem mine;
+    ASSERT_TRUE(mine.Create(kChannelName, kChannelPayloadSize));
+    SharedFrameHeader* header = mine.Header();
+    ASSERT_NE(nullptr, header);
+
+    {
+        SCOPED_TRACE("this process owns the window");
+        UniqueWindow window(CreateWindowExA(0, "STATIC", "channel owner", WS_POPUP, 0, 0, 8, 8, nullptr,
+                                            nullptr, GetModuleHandleA(nullptr), nullptr));
+        ASSERT_TRUE(window) << "no window: the test needs a display (" << GetLastError() << ")";
+        ASSERT_TRUE(mine.Lock());
+        header->dwFlags = 0xA5A5A5A5u;
+        header->dwFrameInterval = 0x5A5A5A5Au;
+        SetOwnerWindow(*header, window.get());
+        ASSERT_TRUE(mine.Unlock());
+
+        PeerProcess peer;
+        ASSERT_EQ("ok", peer.Do("open"));
+        ASSERT_EQ("ok", peer.Do("raw-open"));
+        EXPECT_EQ(static_cast<long long>(static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(window.get()))),
+                  peer.Value("peek 4 4"));
+        EXPECT_EQ(0xA5A5A5A5ll, peer.Value("peek 8 4")) << "the field is 32 bits wide";
+        EXPECT_EQ(1, peer.Value("owner-alive"));
+        window.reset();
+        EXPECT_EQ(0, peer.Value("owner-alive")) << "a destroyed owner is seen as stale";
+    }
+    {
+        SCOPED_TRACE("the peer owns the window");
+        PeerProcess peer;
+        ASSERT_EQ("ok", peer.Do("open"));
+        const HWND peerWindow = reinterpret_cast<HWND>(static_cast<LONG_PTR>(peer.Value("window")));
+        ASSERT_EQ("ok", peer.Do("register-window"));
+        ASSERT_TRUE(mine.Lock());
+        const HWND owner = OwnerWindowOf(*header);
+        EXPECT_EQ(0xA5A5A5A5u, header->dwFlags);
+        EXPECT_EQ(0x5A5A5A5Au, header->dwFrameInterval);
+        ASSERT_TRUE(mine.Unlock());
+        EXPECT_EQ(peerWindow, owner);
+        EXPECT_TRUE(IsWindow(owner));
+
+        peer.Exit();
+        EXPECT_FALSE(IsWindow(owner)) << "the owner's process has ended";
+        ASSERT_TRUE(mine.Lock());
+        EXPECT_EQ(owner, OwnerWindowOf(*header)) << "the ended program leaves its handle in place";
+        ASSERT_TRUE(mine.Unlock());
+    }
+}
+
+} // namespace
