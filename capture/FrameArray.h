@@ -1,0 +1,12 @@
+// CFrameArray: an owning array of frame images, used for the store's slots and for each clip.
+// A clip is a CFrameArray (oldest frame first) plus, when sound was captured, the SoundBlock at
+// the same index of the dialog's sound list.
+#pragma once
+
+#include "FrameImage.h"
+#include "OwningArray.h"
+
+class CFrameArray : public COwningArray<CFrameImage> {};
+
+// The dialog's clip list: clip i is list item i + 1.
+using CClipArray = COwningArray<CFrameArray>;
