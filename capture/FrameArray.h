@@ -6,7 +6,19 @@
 #include "FrameImage.h"
 #include "OwningArray.h"
 
-class CFrameArray : public COwningArray<CFrameImage> {};
+class CFrameArray : public COwningArray<CFrameImage> {
+public:
+    // Lets every frame give up its DC and bitmap once nothing more is drawn into the clip (after
+    // captioning): the clip then holds no GDI objects. TRUE when every frame with pixels did.
+    BOOL KeepPixelsOnly() {
+        BOOL all = TRUE;
+        for (int i = 0; i < GetSize(); ++i)
+            if (CFrameImage* frame = GetAt(i))
+                if (frame->HasPixels() && !frame->KeepPixelsOnly())
+                    all = FALSE;
+        return all;
+    }
+};
 
 // The dialog's clip list: clip i is list item i + 1.
 using CClipArray = COwningArray<CFrameArray>;

@@ -179,7 +179,33 @@ void CFrameImage::Release() {
         GlobalFree(m_pHeader);
         m_pHeader = nullptr;
     }
+    if (m_bPlainPixels && m_pBits)
+        HeapFree(GetProcessHeap(), 0, m_pBits);
+    m_bPlainPixels = false;
     m_pBits = nullptr;
+}
+
+BOOL CFrameImage::KeepPixelsOnly() {
+    if (!m_pBits)
+        return FALSE;
+    if (m_bPlainPixels)
+        return TRUE;
+    const DWORD size = GetImageSize();
+    BYTE* plain = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, size));
+    if (!plain)
+        return FALSE; // the section stays: nothing is lost
+    GdiFlush();       // drawing queued into the section lands before the bytes are taken
+    std::memcpy(plain, m_pBits, size);
+    SelectObject(m_hDC, m_hOldBitmap);
+    DeleteObject(m_hBitmap);
+    m_hBitmap = nullptr;
+    m_hOldBitmap = nullptr;
+    --g_liveImages;
+    DeleteDC(m_hDC);
+    m_hDC = nullptr;
+    m_pBits = plain;
+    m_bPlainPixels = true;
+    return TRUE;
 }
 
 DWORD CFrameImage::GetImageSize() const {
@@ -229,8 +255,11 @@ BOOL CFrameImage::BlendInto(CFrameImage* dest, int percent) const {
 }
 
 BOOL CFrameImage::Draw(HDC target, int x, int y) {
-    if (!m_pBits || !m_hDC)
+    if (!m_pBits)
         return FALSE;
+    if (!m_hDC) // plain pixels: the same unscaled copy, straight from memory
+        return SetDIBitsToDevice(target, x, y, GetWidth(), GetHeight(), 0, 0, 0, GetHeight(), m_pBits,
+                                 m_pHeader, DIB_RGB_COLORS) != 0;
     SetViewportOrgEx(m_hDC, 0, 0, nullptr);
     return BitBlt(target, x, y, GetWidth(), GetHeight(), m_hDC, 0, 0, SRCCOPY);
 }
@@ -270,8 +299,12 @@ int CFrameImage::StretchDraw(HDC target, int left, int top, int right, int botto
 }
 
 int CFrameImage::AddToImageList(CImageList* list) {
-    if (!m_pBits || !m_hDC || !list || !list->m_hImageList)
+    if (!m_pBits || !list || !list->m_hImageList)
         return -1;
+    if (!m_hDC) { // plain pixels: the list copies a short-lived section instead
+        CFrameImage section(GetWidth(), GetHeight(), GetBitCount());
+        return CopyTo(&section) ? section.AddToImageList(list) : -1;
+    }
     // The list copies the bitmap, which must not be selected into a DC while it does.
     SelectObject(m_hDC, m_hOldBitmap);
     const int index = ImageList_Add(list->m_hImageList, m_hBitmap, nullptr);

@@ -4,7 +4,8 @@
 //
 // An image is empty (no header, no DC) or made. A made image may still lack pixels when the
 // section could not be created; every pixel operation and drawing call then does nothing and
-// reports failure, so nothing is ever read or written through the missing area.
+// reports failure, so nothing is ever read or written through the missing area. A finished clip
+// frame may give up its DC and bitmap and keep its pixels in plain memory (KeepPixelsOnly).
 //
 // Threading: an image has no lock. The frame store's slots are written on the window thread
 // under the store lock; clip images are written by the clip maker before the clip is shown.
@@ -50,6 +51,14 @@ public:
     // Adds the bitmap to the image list: the list's index for it, -1 on failure.
     int AddToImageList(CImageList* list);
 
+    // Moves the pixels into plain memory and frees the DC and the bitmap, so that a finished clip
+    // frame holds no GDI objects (a process may have only 10,000 of them on Windows, two per made
+    // image). Every operation above still works; drawing into the image (captioning) needs a DC
+    // and so comes first. TRUE when the image now holds plain pixels, FALSE (nothing changed)
+    // when it has no pixels or the memory cannot be had.
+    BOOL KeepPixelsOnly();
+
+    // The image's memory DC; nullptr when empty or after KeepPixelsOnly.
     HDC GetDC() const { return m_hDC; }
     HBITMAP GetBitmap() const { return m_hBitmap; }
     BYTE* GetBits() const { return m_pBits; }
@@ -77,4 +86,5 @@ private:
     BYTE* m_pBits = nullptr;
     int m_nStretchMode = COLORONCOLOR;
     BOOL m_bPackedBlend = FALSE;
+    bool m_bPlainPixels = false; // m_pBits is our own heap block, not the section's
 };

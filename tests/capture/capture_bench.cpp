@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "FrameStore.h"
@@ -54,6 +55,18 @@ std::unique_ptr<CFrameImage> ImageWithMmx(int value) {
     return image;
 }
 
+// Objects the process can still create before its GDI handle table is full (GetGuiResources
+// answers 0 under Wine).
+int FreeGdiObjects() {
+    std::vector<HRGN> regions;
+    regions.reserve(70000);
+    while (HRGN r = CreateRectRgn(0, 0, 1, 1))
+        regions.push_back(r);
+    for (HRGN r : regions)
+        DeleteObject(r);
+    return static_cast<int>(regions.size());
+}
+
 } // namespace
 
 int main() {
@@ -85,14 +98,18 @@ int main() {
     const double packedMs = MedianMs(runs, 20, [&] { packed->BlendInto(&b, 37); });
 
     const double clipMemcpyMs = memcpyMs * 299;
-    std::vector<double> cutMs;
+    std::vector<double> cutMs, keepMs;
     for (int r = 0; r < 7; ++r) {
         CFrameArray clip;
         const double start = Now();
         store.CutInto(&clip);
-        cutMs.push_back(Now() - start);
+        const double cut = Now();
+        clip.KeepPixelsOnly();
+        keepMs.push_back(Now() - cut);
+        cutMs.push_back(cut - start);
     }
     std::sort(cutMs.begin(), cutMs.end());
+    std::sort(keepMs.begin(), keepMs.end());
 
     std::printf("per frame, 512 x 384 x 24 (%lu bytes); medians of %d runs\n",
                 static_cast<unsigned long>(slotBytes), runs);
@@ -104,5 +121,47 @@ int main() {
            slotBytes, memcpyMs);
     std::printf("per clip, 300 frames; median of %zu cuts\n", cutMs.size());
     Report("CutInto (300 new images, 299 copies)", cutMs[cutMs.size() / 2], 299.0 * slotBytes, clipMemcpyMs);
+    Report("KeepPixelsOnly of the clip (300 frames)", keepMs[keepMs.size() / 2], 300.0 * slotBytes,
+           memcpyMs * 300);
+
+    // Clip capacity as far as GDI objects go. The count per clip does not depend on the frame
+    // size, so small frames (300 of 32 x 24) stand in for the defaults, whose memory would run
+    // out first here. A clip whose frames keep their DCs holds two objects per frame; after
+    // KeepPixelsOnly it holds none.
+    int failures = 0;
+    AfxSetMessageBoxSink([&](const std::wstring&, UINT) {
+        ++failures;
+        return IDOK;
+    });
+    CFrameStore small;
+    small.Allocate(32, 24, 5, 5, 30);
+    const int freeAtStart = FreeGdiObjects();
+    auto capacity = [&](bool keepPixelsOnly, int most, int* objectsPerClip) {
+        CClipArray clips;
+        int made = 0;
+        while (made < most) {
+            auto clip = std::make_unique<CFrameArray>();
+            const int freeBefore = FreeGdiObjects();
+            if (!small.CutInto(clip.get()))
+                break;
+            if (keepPixelsOnly)
+                clip->KeepPixelsOnly();
+            if (made == 0)
+                *objectsPerClip = freeBefore - FreeGdiObjects();
+            clips.Add(clip.release());
+            ++made;
+        }
+        return made;
+    };
+    int perClipBefore = 0, perClipAfter = 0;
+    const int before = capacity(false, 1000, &perClipBefore);
+    const int after = capacity(true, 250, &perClipAfter);
+    std::printf("clip capacity (GDI objects; %d free with a 300-slot ring allocated)\n", freeAtStart);
+    std::printf("  frames keep their DC and bitmap: %d objects per clip, %d clips until the cut failed "
+                "(Wine); Windows' 10,000-object quota: %d clips\n",
+                perClipBefore, before, perClipBefore > 0 ? (10000 - 2 * 300) / perClipBefore : 0);
+    std::printf("  frames keep their pixels only:   %d objects per clip, %d of %d clips made%s\n",
+                perClipAfter, after, 250, after == 250 ? " (no limit reached; memory bounds it)" : "");
+    AfxSetMessageBoxSink(nullptr);
     return 0;
 }

@@ -118,6 +118,7 @@ TEST_F(ClipListWindow, ThreeClipsGiveNumberedThumbnailsOfTheirFirstFrames) {
     const BYTE tops[3] = {0x30, 0x80, 0xD0};
     for (BYTE top : tops)
         clips.Add(MakeClip(512, 384, top, static_cast<BYTE>(top / 2)).release());
+    ASSERT_TRUE(clips.GetAt(1)->KeepPixelsOnly()); // a finished clip without DCs draws the same
     RefillClipThumbnails(list_, thumbs, clips);
 
     ASSERT_NE(nullptr, thumbs.m_hImageList);

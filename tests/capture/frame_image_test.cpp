@@ -386,3 +386,58 @@ TEST(FrameImageTest, AnImageWithoutPixelsIsNeverReadOrWritten) {
         EXPECT_EQ(0, list.GetImageCount());
     }
 }
+
+TEST(FrameImageTest, KeepPixelsOnlyFreesTheDcAndBitmapAndEverythingStillWorks) {
+    std::mt19937 rng(3);
+    CFrameImage image(64, 48, 24);
+    FillRandom(image, rng);
+    CImageList list;
+    ASSERT_TRUE(list.Create(64, 48, ILC_COLOR24, 0, 2));
+    // What the image draws while it has its DC and bitmap...
+    CFrameImage drawnBefore(100, 80, 24), stretchedBefore(50, 40, 24);
+    ASSERT_TRUE(image.Draw(drawnBefore.GetDC(), 5, 7));
+    ASSERT_NE(0, image.StretchDraw(stretchedBefore.GetDC(), 0, 0, 50, 40, TRUE, TRUE));
+    ASSERT_EQ(0, image.AddToImageList(&list));
+    const std::vector<BYTE> bytes = BytesOf(image);
+    const int live = CFrameImage::GetLiveImageCount();
+    const int freeSlots = FreeGdiObjectSlots();
+
+    ASSERT_TRUE(image.KeepPixelsOnly());
+    EXPECT_EQ(freeSlots + 2, FreeGdiObjectSlots()) << "the DC and the bitmap are gone";
+    EXPECT_EQ(live - 1, CFrameImage::GetLiveImageCount());
+    EXPECT_EQ(nullptr, image.GetDC());
+    EXPECT_EQ(nullptr, image.GetBitmap());
+    ASSERT_TRUE(image.HasPixels());
+    EXPECT_EQ(bytes, BytesOf(image));
+    EXPECT_TRUE(image.KeepPixelsOnly()) << "a second call changes nothing";
+
+    // ...it draws the same without them.
+    CFrameImage drawnAfter(100, 80, 24), stretchedAfter(50, 40, 24);
+    ASSERT_TRUE(image.Draw(drawnAfter.GetDC(), 5, 7));
+    ASSERT_NE(0, image.StretchDraw(stretchedAfter.GetDC(), 0, 0, 50, 40, TRUE, TRUE));
+    GdiFlush();
+    EXPECT_EQ(BytesOf(drawnBefore), BytesOf(drawnAfter));
+    EXPECT_EQ(BytesOf(stretchedBefore), BytesOf(stretchedAfter));
+    ASSERT_EQ(1, image.AddToImageList(&list));
+    CFrameImage fromList0(64, 48, 24), fromList1(64, 48, 24);
+    ASSERT_TRUE(ImageList_Draw(list.m_hImageList, 0, fromList0.GetDC(), 0, 0, ILD_NORMAL));
+    ASSERT_TRUE(ImageList_Draw(list.m_hImageList, 1, fromList1.GetDC(), 0, 0, ILD_NORMAL));
+    GdiFlush();
+    EXPECT_EQ(BytesOf(fromList0), BytesOf(fromList1));
+
+    // Copy, fill and blend work on the plain pixels, both ways.
+    CFrameImage other(64, 48, 24);
+    ASSERT_TRUE(image.CopyTo(&other));
+    EXPECT_EQ(bytes, BytesOf(other));
+    other.Fill(200);
+    image.Fill(0);
+    ASSERT_TRUE(other.BlendInto(&image, 30));
+    for (BYTE b : BytesOf(image))
+        ASSERT_EQ(140, b);
+    ASSERT_TRUE(image.CopyTo(&other));
+    EXPECT_EQ(BytesOf(image), BytesOf(other));
+
+    image.Release();
+    EXPECT_FALSE(image.HasPixels());
+    EXPECT_FALSE(image.KeepPixelsOnly());
+}
