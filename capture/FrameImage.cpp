@@ -2,6 +2,7 @@
 
 #include <emmintrin.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 

@@ -13,7 +13,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 
 #include "afx_imagelist.h"
 #include "afx_object.h"
