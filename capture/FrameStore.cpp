@@ -16,7 +16,7 @@ BOOL CFrameStore::Allocate(int width, int height, int pre, int post, int fps) {
         m_slots.DeleteAll();
         // No frame rate, no seconds or no picture: a store without slots, which drops every frame.
         long long count = static_cast<long long>(fps) * (static_cast<long long>(pre) + post);
-        if (width <= 0 || height <= 0)
+        if (width <= 0 || height <= 0 || fps <= 0 || static_cast<long long>(pre) + post <= 0)
             count = 0;
         if (count > INT_MAX)
             AfxThrowMemoryException();

@@ -217,11 +217,8 @@ TEST_F(FrameStoreTest, AllocateWhileArmedLosesTheArming) {
 TEST_F(FrameStoreTest, AStoreWithoutSlotsDropsFramesAndCutsNothing) {
     struct Case {
         int width, height, pre, post, fps;
-    } cases[] = {{512, 384, 0, 0, 30},
-                 {512, 384, 5, 5, 0},
-                 {0, 384, 5, 5, 30},
-                 {512, 0, 5, 5, 30},
-                 {512, 384, -5, 1, 30}};
+    } cases[] = {{512, 384, 0, 0, 30}, {512, 384, 5, 5, 0},   {0, 384, 5, 5, 30},
+                 {512, 0, 5, 5, 30},   {512, 384, -5, 1, 30}, {512, 384, -5, -5, -30}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ", " << c.pre << " + " << c.post
                                         << " s at " << c.fps);
