@@ -2,8 +2,11 @@
 #pragma once
 
 #include "afx_app.h"
+#include "afx_coll.h"
 #include "afx_exceptions.h"
 #include "afx_file.h"
+#include "afx_imagelist.h"
+#include "afx_object.h"
 #include "afx_string.h"
 #include "afx_sync.h"
 #include "afx_thread.h"

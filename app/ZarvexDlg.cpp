@@ -5,6 +5,7 @@
 #include <new>
 
 #include "AboutDlg.h"
+#include "ClipThumbnails.h"
 #include "IniFile.h"
 #include "afx_app.h"
 #include "resource.h"
@@ -24,15 +25,15 @@ CZarvexDlg::CZarvexDlg(CWnd* parent) : CDialog(IDD_ZARVEX_DIALOG, parent), m_str
     m_hIcon = LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 
     // The caption burnt into clips: 20-point bold italic Arial at the screen's resolution.
-    // Seam: the resolution is to come from a temporary 64 x 64 frame image's memory context; until
-    // frame images exist, a plain memory context of the screen gives the same figure.
+    // The resolution is that of the frame images the caption is drawn into.
     SystemParametersInfoA(SPI_GETICONTITLELOGFONT, sizeof m_lfCaption, &m_lfCaption, 0);
     lstrcpynA(m_lfCaption.lfFaceName, "Arial", LF_FACESIZE);
     m_lfCaption.lfWeight = FW_BOLD;
     m_lfCaption.lfItalic = TRUE;
-    if (HDC dc = CreateCompatibleDC(nullptr)) {
-        m_lfCaption.lfHeight = -MulDiv(20, GetDeviceCaps(dc, LOGPIXELSY), 72);
-        DeleteDC(dc);
+    {
+        CFrameImage probe(64, 64, 24);
+        if (HDC dc = probe.GetDC())
+            m_lfCaption.lfHeight = -MulDiv(20, GetDeviceCaps(dc, LOGPIXELSY), 72);
     }
 
     // The frame channel: open the one the virtual camera made, or make it. The object is kept even
@@ -162,7 +163,12 @@ void CZarvexDlg::OnDestroy() {
     // capture graph.
     // The header keeps our stale window handle; the filter sees with IsWindow that we are gone.
     m_pChannel.reset();
-    // Seam: delete every clip and every sound block.
+    m_clips.DeleteAll();
+    m_sounds.DeleteAll();
+}
+
+void CZarvexDlg::RefillClipList() {
+    RefillClipThumbnails(GetDlgItem(IDC_CLIP_LIST), m_thumbs, m_clips);
 }
 
 BOOL CZarvexDlg::OnSysCommand(WPARAM id) {

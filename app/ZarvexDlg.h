@@ -11,7 +11,10 @@
 #include <memory>
 
 #include "ComScope.h"
+#include "FrameStore.h"
 #include "SharedMem.h"
+#include "SoundBlock.h"
+#include "afx_imagelist.h"
 #include "afx_string.h"
 #include "afx_sync.h"
 #include "afx_wnd.h"
@@ -41,11 +44,15 @@ private:
     BOOL OnPaint();
     void OnTopmost();
     void SetItemInt(int id, int value);
+    // Rebuilds the clip list view and its thumbnails whole from m_clips.
+    void RefillClipList();
 
     // Declaration order is construction order; the COM scope is made first and destroyed last.
     CComScope m_com;
-    CCriticalSection m_csFrames; // guards the frame ring: its reallocation and every stored frame
-    // Seam: the frame ring (CFrameStore) and m_pRing / m_pCutRing join here.
+    CCriticalSection m_csFrames;       // guards the frame ring: its reallocation and every stored frame
+    CFrameStore m_ring{&m_csFrames};   // the last PreTime + EndTime seconds of video
+    CFrameStore* m_pRing = nullptr;    // where live frames go; ResetFrameStore points it at m_ring
+    CFrameStore* m_pCutRing = nullptr; // the ring handed to the clip maker; always m_ring
     int m_nPreTime = 5;
     int m_nEndTime = 5;
     int m_nFrameRate = 30;
@@ -54,7 +61,9 @@ private:
     CCriticalSection m_csPlayer; // guards m_nPlayerCommands and m_nSeekPos
     UINT m_nPlayerCommands = 0;
     int m_nSeekPos = 0;
-    // Seam: the clip list (m_clips), the sound blocks (m_sounds) and the thumbnails (m_thumbs).
+    CClipArray m_clips;        // the clips in capture order; list item i shows clip i
+    CSoundBlockArray m_sounds; // entry i is the sound of clip i; shorter when clips had no sound
+    CImageList m_thumbs;       // thumbnails of the clip list view
     CString m_strVideoDevice;
     // Seam: the chosen device's formats (m_formats) join here.
     int m_nVideoFormat = 0;
