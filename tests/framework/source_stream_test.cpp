@@ -82,9 +82,11 @@ TEST_F(SourceStreamTest, StoppingWhileTheWorkerWaitsForABufferEndsCleanly) {
     m_peer.receiveMode = CFakeInputPin::Receive::Hold; // keeps every sample: the allocator runs dry
     ASSERT_EQ(S_OK, m_pin->Connect(&m_peer, nullptr));
     ASSERT_EQ(S_OK, m_filter->Pause());
-    ASSERT_TRUE(m_peer.WaitForReceives(1, 5000));
-    Sleep(100); // the worker is now blocked in GetDeliveryBuffer
-    EXPECT_EQ(1, m_peer.receives.load());
+    const long buffers = CTestCameraStream::kMinBuffers;
+    ASSERT_TRUE(m_peer.WaitForReceives(buffers, 5000));
+    Sleep(100); // every buffer is held downstream: the worker is blocked in GetDeliveryBuffer
+    EXPECT_EQ(buffers, m_peer.receives.load());
+    EXPECT_EQ(static_cast<size_t>(buffers), m_peer.HeldCount());
     EXPECT_TRUE(m_stream->ThreadExists());
 
     const DWORD start = GetTickCount();
