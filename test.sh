@@ -7,4 +7,6 @@ build=$root/build
 "$root/tools/setup/build.sh" "$build"
 "$root/tools/bench/bench.sh" start "$build"
 trap '"$root/tools/bench/bench.sh" stop "$build"' EXIT
+# Tests that need a video device find the test camera registered in the bench's prefix.
+"$root/tools/testcam/register-testcam.sh" "$build"
 ctest --test-dir "$build" --output-on-failure

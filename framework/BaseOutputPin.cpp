@@ -1,0 +1,151 @@
+#include "BaseOutputPin.h"
+
+CBaseOutputPin::CBaseOutputPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock,
+                               HRESULT* phr, const wchar_t* pName)
+    : CBasePin(pObjectName, pFilter, pLock, phr, pName, PINDIR_OUTPUT) {}
+
+CBaseOutputPin::~CBaseOutputPin() {
+    (void)CBaseOutputPin::BreakConnect();
+}
+
+STDMETHODIMP CBaseOutputPin::EndOfStream() {
+    return E_UNEXPECTED;
+}
+
+STDMETHODIMP CBaseOutputPin::BeginFlush() {
+    return E_UNEXPECTED;
+}
+
+STDMETHODIMP CBaseOutputPin::EndFlush() {
+    return E_UNEXPECTED;
+}
+
+HRESULT CBaseOutputPin::CheckConnect(IPin* pPin) {
+    HRESULT hr = CBasePin::CheckConnect(pPin);
+    if (FAILED(hr))
+        return hr;
+    IMemInputPin* pInput = nullptr;
+    hr = pPin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&pInput));
+    if (FAILED(hr))
+        return hr;
+    if (m_pInputPin)
+        m_pInputPin->Release();
+    m_pInputPin = pInput;
+    return S_OK;
+}
+
+HRESULT CBaseOutputPin::BreakConnect() {
+    if (m_pAllocator) {
+        // Decommit may fail on an allocator that was never committed; the release is what matters.
+        (void)m_pAllocator->Decommit();
+        m_pAllocator->Release();
+        m_pAllocator = nullptr;
+    }
+    if (m_pInputPin) {
+        m_pInputPin->Release();
+        m_pInputPin = nullptr;
+    }
+    return S_OK;
+}
+
+HRESULT CBaseOutputPin::CompleteConnect(IPin* /*pReceivePin*/) {
+    return DecideAllocator(m_pInputPin, &m_pAllocator);
+}
+
+HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {
+    if (!pPin || !ppAlloc)
+        return E_POINTER;
+    *ppAlloc = nullptr;
+
+    ALLOCATOR_PROPERTIES required = {};
+    (void)pPin->GetAllocatorRequirements(&required); // most peers have none; zeroes then stand
+    if (required.cbAlign == 0)
+        required.cbAlign = 1;
+
+    // The peer's own allocator first: sharing it saves a copy wherever the peer passes buffers on.
+    IMemAllocator* pAlloc = nullptr;
+    HRESULT hr = pPin->GetAllocator(&pAlloc);
+    if (SUCCEEDED(hr) && pAlloc) {
+        ALLOCATOR_PROPERTIES prop = required;
+        hr = DecideBufferSize(pAlloc, &prop);
+        if (SUCCEEDED(hr))
+            hr = pPin->NotifyAllocator(pAlloc, FALSE);
+        if (SUCCEEDED(hr)) {
+            *ppAlloc = pAlloc;
+            return S_OK;
+        }
+    }
+    if (pAlloc) {
+        pAlloc->Release();
+        pAlloc = nullptr;
+    }
+
+    hr = InitAllocator(&pAlloc);
+    if (SUCCEEDED(hr) && pAlloc) {
+        ALLOCATOR_PROPERTIES prop = required;
+        hr = DecideBufferSize(pAlloc, &prop);
+        if (SUCCEEDED(hr))
+            hr = pPin->NotifyAllocator(pAlloc, FALSE);
+        if (SUCCEEDED(hr)) {
+            *ppAlloc = pAlloc;
+            return S_OK;
+        }
+    }
+    if (pAlloc)
+        pAlloc->Release();
+    return FAILED(hr) ? hr : E_FAIL;
+}
+
+HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** ppAlloc) {
+    return CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                            reinterpret_cast<void**>(ppAlloc));
+}
+
+HRESULT CBaseOutputPin::GetDeliveryBuffer(IMediaSample** ppSample, REFERENCE_TIME* pStartTime,
+                                          REFERENCE_TIME* pEndTime, DWORD dwFlags) {
+    if (!m_pAllocator)
+        return E_NOINTERFACE;
+    return m_pAllocator->GetBuffer(ppSample, pStartTime, pEndTime, dwFlags);
+}
+
+HRESULT CBaseOutputPin::Deliver(IMediaSample* pSample) {
+    if (!m_pInputPin)
+        return VFW_E_NOT_CONNECTED;
+    return m_pInputPin->Receive(pSample);
+}
+
+HRESULT CBaseOutputPin::Active() {
+    if (!m_pAllocator)
+        return VFW_E_NO_ALLOCATOR;
+    return m_pAllocator->Commit();
+}
+
+HRESULT CBaseOutputPin::Inactive() {
+    if (!m_pAllocator)
+        return VFW_E_NO_ALLOCATOR;
+    return m_pAllocator->Decommit();
+}
+
+HRESULT CBaseOutputPin::DeliverEndOfStream() {
+    if (!m_Connected)
+        return VFW_E_NOT_CONNECTED;
+    return m_Connected->EndOfStream();
+}
+
+HRESULT CBaseOutputPin::DeliverBeginFlush() {
+    if (!m_Connected)
+        return VFW_E_NOT_CONNECTED;
+    return m_Connected->BeginFlush();
+}
+
+HRESULT CBaseOutputPin::DeliverEndFlush() {
+    if (!m_Connected)
+        return VFW_E_NOT_CONNECTED;
+    return m_Connected->EndFlush();
+}
+
+HRESULT CBaseOutputPin::DeliverNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) {
+    if (!m_Connected)
+        return VFW_E_NOT_CONNECTED;
+    return m_Connected->NewSegment(tStart, tStop, dRate);
+}

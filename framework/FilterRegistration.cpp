@@ -1,0 +1,254 @@
+// Registration half of CFilterModule: COM class keys (step A), the filter mapper's default
+// category (step B) and the device category a capture source is listed in.
+#include "FilterModule.h"
+
+#include <string>
+
+namespace {
+
+const HRESULT kNothingToRemove = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND); // 0x80070002
+const GUID kNullGuid = {};
+
+// Closes a registry key when it leaves scope.
+class CRegKey {
+public:
+    CRegKey() = default;
+    ~CRegKey() {
+        if (m_hKey)
+            RegCloseKey(m_hKey);
+    }
+    CRegKey(const CRegKey&) = delete;
+    CRegKey& operator=(const CRegKey&) = delete;
+    HKEY* operator&() { return &m_hKey; }
+    operator HKEY() const { return m_hKey; }
+
+private:
+    HKEY m_hKey = nullptr;
+};
+
+std::wstring ClassKeyName(const CLSID& clsid) {
+    WCHAR szClsid[40] = {};
+    (void)StringFromGUID2(clsid, szClsid, 40); // 40 characters always hold a braced GUID
+    return std::wstring(L"CLSID\\") + szClsid;
+}
+
+LONG SetStringValue(HKEY hKey, const WCHAR* pName, const WCHAR* pValue) {
+    const DWORD cb = static_cast<DWORD>((lstrlenW(pValue) + 1) * sizeof(WCHAR));
+    return RegSetValueExW(hKey, pName, 0, REG_SZ, reinterpret_cast<const BYTE*>(pValue), cb);
+}
+
+// Deletes hParent\pName with everything below it, depth first. A key that cannot be opened counts
+// as already gone.
+LONG DeleteKeyTree(HKEY hParent, const WCHAR* pName) {
+    CRegKey key;
+    if (RegOpenKeyExW(hParent, pName, 0, MAXIMUM_ALLOWED, &key) != ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    std::wstring previous;
+    for (;;) {
+        WCHAR szSub[MAX_PATH + 1];
+        DWORD cch = MAX_PATH + 1;
+        if (RegEnumKeyExW(key, 0, szSub, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        // Index 0 again naming the subkey just handled means it could not be removed (for example
+        // it could not be opened): report that instead of enumerating it forever.
+        if (previous == szSub)
+            return ERROR_ACCESS_DENIED;
+        const LONG lErr = DeleteKeyTree(key, szSub);
+        if (lErr != ERROR_SUCCESS)
+            return lErr;
+        previous = szSub;
+    }
+    return RegDeleteKeyW(hParent, pName);
+}
+
+HRESULT ModulePath(std::wstring* pPath) {
+    WCHAR szPath[MAX_PATH];
+    SetLastError(ERROR_SUCCESS);
+    const DWORD cch = GetModuleFileNameW(CFilterModule::Instance(), szPath, MAX_PATH);
+    if (cch == 0 || cch >= MAX_PATH) {
+        const DWORD dwErr = GetLastError();
+        return HRESULT_FROM_WIN32(dwErr != ERROR_SUCCESS ? dwErr : ERROR_INSUFFICIENT_BUFFER);
+    }
+    pPath->assign(szPath, cch);
+    return S_OK;
+}
+
+REGFILTER2 MakeRegFilter2(const AMOVIESETUP_FILTER* pSetup) {
+    REGFILTER2 rf2 = {};
+    rf2.dwVersion = 1;
+    rf2.dwMerit = pSetup->dwMerit;
+    rf2.cPins = pSetup->nPins;
+    rf2.rgPins = pSetup->lpPin;
+    return rf2;
+}
+
+// Initialises COM for the registration entry points and undoes exactly what it did.
+class CComInit {
+public:
+    CComInit() : m_hr(CoInitialize(nullptr)) {}
+    ~CComInit() {
+        // Let COM drop the mapper's module now rather than at process exit; regsvr32 ends soon anyway.
+        CoFreeUnusedLibraries();
+        if (SUCCEEDED(m_hr))
+            CoUninitialize();
+    }
+    CComInit(const CComInit&) = delete;
+    CComInit& operator=(const CComInit&) = delete;
+
+private:
+    const HRESULT m_hr;
+};
+
+} // namespace
+
+HRESULT CFilterModule::RegisterComClasses(BOOL bRegister) const {
+    if (!bRegister) {
+        for (int i = 0; i < m_cTemplates; ++i) {
+            const std::wstring name = ClassKeyName(*m_pTemplates[i].m_ClsID);
+            if (name.empty())
+                return E_FAIL;
+            const LONG lErr = DeleteKeyTree(HKEY_CLASSES_ROOT, name.c_str());
+            if (lErr != ERROR_SUCCESS)
+                return HRESULT_FROM_WIN32(lErr);
+        }
+        return S_OK;
+    }
+
+    std::wstring path;
+    const HRESULT hr = ModulePath(&path);
+    if (FAILED(hr))
+        return hr;
+    for (int i = 0; i < m_cTemplates; ++i) {
+        const std::wstring name = ClassKeyName(*m_pTemplates[i].m_ClsID);
+        CRegKey classKey;
+        LONG lErr = RegCreateKeyW(HKEY_CLASSES_ROOT, name.c_str(), &classKey);
+        if (lErr == ERROR_SUCCESS)
+            lErr = SetStringValue(classKey, nullptr, m_pTemplates[i].m_Name);
+        CRegKey serverKey;
+        if (lErr == ERROR_SUCCESS)
+            lErr = RegCreateKeyW(classKey, L"InprocServer32", &serverKey);
+        if (lErr == ERROR_SUCCESS)
+            lErr = SetStringValue(serverKey, nullptr, path.c_str());
+        if (lErr == ERROR_SUCCESS)
+            lErr = SetStringValue(serverKey, L"ThreadingModel", L"Both");
+        if (lErr != ERROR_SUCCESS)
+            return HRESULT_FROM_WIN32(lErr);
+    }
+    return S_OK;
+}
+
+HRESULT RegisterFilterSetupWithMapper1(IFilterMapper* pMapper, const AMOVIESETUP_FILTER* pSetup,
+                                       BOOL bRegister) {
+    HRESULT hr = pMapper->UnregisterFilter(*pSetup->clsID);
+    if (!bRegister)
+        return hr == kNothingToRemove ? S_OK : hr;
+    hr = pMapper->RegisterFilter(*pSetup->clsID, pSetup->strName, pSetup->dwMerit);
+    for (UINT p = 0; SUCCEEDED(hr) && p < pSetup->nPins; ++p) {
+        const AMOVIESETUP_PIN& pin = pSetup->lpPin[p];
+        hr = pMapper->RegisterPin(*pSetup->clsID, pin.strName, pin.bRendered, pin.bOutput, pin.bZero,
+                                  pin.bMany, pin.clsConnectsToFilter ? *pin.clsConnectsToFilter : kNullGuid,
+                                  pin.strConnectsToPin);
+        for (UINT t = 0; SUCCEEDED(hr) && t < pin.nMediaTypes; ++t) {
+            const AMOVIESETUP_MEDIATYPE& type = pin.lpMediaType[t];
+            hr = pMapper->RegisterPinType(*pSetup->clsID, pin.strName,
+                                          type.clsMajorType ? *type.clsMajorType : kNullGuid,
+                                          type.clsMinorType ? *type.clsMinorType : kNullGuid);
+        }
+    }
+    return hr == kNothingToRemove ? S_OK : hr;
+}
+
+HRESULT CFilterModule::RegisterWithMapper(BOOL bRegister) const {
+    IFilterMapper2* pMapper2 = nullptr;
+    IFilterMapper* pMapper1 = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                  reinterpret_cast<void**>(&pMapper2));
+    if (FAILED(hr)) {
+        hr = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
+                              reinterpret_cast<void**>(&pMapper1));
+        if (FAILED(hr))
+            return hr;
+    }
+    for (int i = 0; i < m_cTemplates; ++i) {
+        const AMOVIESETUP_FILTER* pSetup = m_pTemplates[i].m_pAMovieSetup_Filter;
+        if (!pSetup)
+            continue;
+        if (pMapper2) {
+            hr = pMapper2->UnregisterFilter(nullptr, nullptr, *m_pTemplates[i].m_ClsID);
+            if (bRegister) {
+                const REGFILTER2 rf2 = MakeRegFilter2(pSetup);
+                hr = pMapper2->RegisterFilter(*m_pTemplates[i].m_ClsID, m_pTemplates[i].m_Name, nullptr,
+                                              nullptr, nullptr, &rf2);
+            }
+        } else {
+            hr = RegisterFilterSetupWithMapper1(pMapper1, pSetup, bRegister);
+        }
+        if (hr == kNothingToRemove)
+            hr = S_OK;
+        if (FAILED(hr))
+            break;
+    }
+    if (pMapper2)
+        pMapper2->Release();
+    if (pMapper1)
+        pMapper1->Release();
+    return hr;
+}
+
+HRESULT CFilterModule::RegisterServer() const {
+    CComInit com;
+    HRESULT hr = RegisterComClasses(TRUE);
+    if (FAILED(hr))
+        return hr;
+    hr = RegisterWithMapper(TRUE);
+    if (FAILED(hr) || !m_pDeviceCategory)
+        return hr;
+
+    IFilterMapper2* pMapper = nullptr;
+    hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                          reinterpret_cast<void**>(&pMapper));
+    if (FAILED(hr))
+        return hr;
+    for (int i = 0; i < m_cTemplates && SUCCEEDED(hr); ++i) {
+        const AMOVIESETUP_FILTER* pSetup = m_pTemplates[i].m_pAMovieSetup_Filter;
+        if (!pSetup)
+            continue;
+        const REGFILTER2 rf2 = MakeRegFilter2(pSetup);
+        IMoniker* pMoniker = nullptr;
+        hr = pMapper->RegisterFilter(*m_pTemplates[i].m_ClsID, m_pTemplates[i].m_Name, &pMoniker,
+                                     m_pDeviceCategory, nullptr, &rf2);
+        if (pMoniker)
+            pMoniker->Release();
+    }
+    pMapper->Release();
+    return hr;
+}
+
+HRESULT CFilterModule::UnregisterServer() const {
+    CComInit com;
+    HRESULT hr = S_OK;
+    if (m_pDeviceCategory) {
+        IFilterMapper2* pMapper = nullptr;
+        hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                              reinterpret_cast<void**>(&pMapper));
+        if (FAILED(hr))
+            return hr;
+        for (int i = 0; i < m_cTemplates && SUCCEEDED(hr); ++i) {
+            if (!m_pTemplates[i].m_pAMovieSetup_Filter)
+                continue;
+            hr = pMapper->UnregisterFilter(m_pDeviceCategory, nullptr, *m_pTemplates[i].m_ClsID);
+            // An entry that is not there has nothing to remove; unregistering twice must not
+            // leave the COM keys behind.
+            if (hr == kNothingToRemove)
+                hr = S_OK;
+        }
+        pMapper->Release();
+        // If the device entry stays, the rest stays too, so the module remains consistently listed.
+        if (FAILED(hr))
+            return hr;
+    }
+    hr = RegisterWithMapper(FALSE);
+    if (FAILED(hr))
+        return hr;
+    return RegisterComClasses(FALSE);
+}

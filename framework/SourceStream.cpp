@@ -1,0 +1,180 @@
+#include "SourceStream.h"
+
+#include <cwchar>
+
+#include "Source.h"
+
+CSourceStream::CSourceStream(const wchar_t* pObjectName, HRESULT* phr, CSource* pms, const wchar_t* pName)
+    : CAMThread(), CBaseOutputPin(pObjectName, pms, pms->pStateLock(), phr, pName), m_pFilter(pms) {
+    const HRESULT hr = pms->AddPin(this);
+    if (FAILED(hr) && phr)
+        *phr = hr;
+}
+
+CSourceStream::~CSourceStream() {
+    (void)m_pFilter->RemovePin(this);
+}
+
+HRESULT CSourceStream::GetMediaType(CMediaType* /*pMediaType*/) {
+    return E_UNEXPECTED;
+}
+
+HRESULT CSourceStream::GetMediaType(int iPosition, CMediaType* pMediaType) {
+    if (iPosition < 0)
+        return E_INVALIDARG;
+    if (iPosition > 0)
+        return VFW_S_NO_MORE_ITEMS;
+    return GetMediaType(pMediaType);
+}
+
+HRESULT CSourceStream::CheckMediaType(const CMediaType* pMediaType) {
+    if (!pMediaType)
+        return E_POINTER;
+    CAutoLock lock(m_pLock);
+    CMediaType mt;
+    const HRESULT hr = GetMediaType(&mt);
+    if (FAILED(hr))
+        return hr;
+    return mt == *pMediaType ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP CSourceStream::QueryId(LPWSTR* Id) {
+    if (!Id)
+        return E_POINTER;
+    *Id = nullptr;
+    const int n = m_pFilter->FindPinNumber(this);
+    if (n < 0)
+        return VFW_E_NOT_FOUND;
+    *Id = static_cast<LPWSTR>(CoTaskMemAlloc(12 * sizeof(WCHAR)));
+    if (!*Id)
+        return E_OUTOFMEMORY;
+    std::swprintf(*Id, 12, L"%d", n + 1);
+    return S_OK;
+}
+
+HRESULT CSourceStream::Active() {
+    CAutoLock lock(m_pLock);
+    if (m_pFilter->IsActive())
+        return S_FALSE;
+    if (!IsConnected())
+        return S_OK;
+    HRESULT hr = CBaseOutputPin::Active();
+    if (FAILED(hr))
+        return hr;
+    if (!Create())
+        return E_FAIL;
+    hr = Init();
+    if (FAILED(hr))
+        return hr;
+    return PauseCommand();
+}
+
+HRESULT CSourceStream::Inactive() {
+    CAutoLock lock(m_pLock);
+    if (!IsConnected())
+        return S_OK;
+    // Decommit first: a worker waiting in GetDeliveryBuffer is freed by it and then sees CMD_STOP.
+    HRESULT hr = CBaseOutputPin::Inactive();
+    if (FAILED(hr))
+        return hr;
+    if (ThreadExists()) {
+        hr = StopCommand();
+        if (FAILED(hr))
+            return hr;
+        hr = Exit();
+        if (FAILED(hr))
+            return hr;
+        Close();
+    }
+    return S_OK;
+}
+
+BOOL CSourceStream::CheckRequest(Command* pCom) {
+    DWORD dw = 0;
+    const BOOL bPending = CAMThread::CheckRequest(&dw);
+    if (bPending && pCom)
+        *pCom = static_cast<Command>(dw);
+    return bPending;
+}
+
+DWORD CSourceStream::ThreadProc() {
+    Command com;
+    for (;;) {
+        com = GetRequest();
+        if (com == CMD_INIT)
+            break;
+        Reply(static_cast<DWORD>(E_UNEXPECTED));
+    }
+
+    HRESULT hr = OnThreadCreate();
+    if (FAILED(hr)) {
+        (void)OnThreadDestroy(); // the creation failure is the one to report
+        Reply(static_cast<DWORD>(hr));
+        return 1;
+    }
+    Reply(S_OK);
+
+    for (;;) {
+        com = GetRequest();
+        if (com == CMD_PAUSE || com == CMD_RUN) {
+            Reply(S_OK);
+            // Its failure was already reported to the graph (EC_ERRORABORT); the thread goes on
+            // waiting for the command that stops it.
+            (void)DoBufferProcessingLoop();
+        } else if (com == CMD_STOP) {
+            Reply(S_OK);
+        } else if (com == CMD_EXIT) {
+            Reply(S_OK);
+            break;
+        } else {
+            Reply(static_cast<DWORD>(E_NOTIMPL));
+        }
+    }
+
+    hr = OnThreadDestroy();
+    return FAILED(hr) ? 1 : 0;
+}
+
+HRESULT CSourceStream::DoBufferProcessingLoop() {
+    (void)OnThreadStartPlay(); // a hook; a source that cannot start says so through FillBuffer
+
+    Command com;
+    do {
+        while (!CheckRequest(&com)) {
+            IMediaSample* pSample = nullptr;
+            HRESULT hr = GetDeliveryBuffer(&pSample, nullptr, nullptr, 0);
+            if (FAILED(hr) || !pSample) {
+                // Decommitted (stopping) or briefly out of buffers: look for the command again soon.
+                Sleep(1);
+                continue;
+            }
+
+            hr = FillBuffer(pSample);
+            if (hr == S_OK) {
+                hr = Deliver(pSample);
+                pSample->Release();
+                // The peer refused the sample or wants no more: stop pushing, keep the thread.
+                if (hr != S_OK)
+                    return S_OK;
+            } else if (hr == S_FALSE) {
+                pSample->Release();
+                (void)DeliverEndOfStream(); // nothing to do if the peer has gone
+                return S_OK;
+            } else {
+                pSample->Release();
+                (void)DeliverEndOfStream();
+                (void)m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+                return hr;
+            }
+        }
+
+        // A command is pending.
+        if (com == CMD_RUN || com == CMD_PAUSE) {
+            Reply(S_OK);
+        } else if (com != CMD_STOP) {
+            Reply(static_cast<DWORD>(E_UNEXPECTED));
+        }
+    } while (com != CMD_STOP);
+    // CMD_STOP stays pending; ThreadProc answers it.
+    return S_FALSE;
+}

@@ -1,0 +1,241 @@
+// The test camera inside the platform's own filter graph (Wine's), in-process: connection to the
+// sample grabber and null renderer, the run/pause/stop cycle, the frame sequence, an aborted
+// stream reaching the graph's event queue, and many cycles without leaks or stuck threads.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "FrameworkTestUtil.h"
+#include "dshow_test.h"
+
+namespace {
+
+// A camera, grabber and null renderer in a filter graph; the camera's pin is connected to the
+// grabber on demand.
+class GraphTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, m_com.Result());
+        m_liveAtStart = CBaseObject::ObjectsActive();
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                         reinterpret_cast<void**>(m_graph.GetAddressOf())));
+        ASSERT_EQ(S_OK, CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                         reinterpret_cast<void**>(m_grabberFilter.GetAddressOf())));
+        ASSERT_EQ(S_OK, m_grabberFilter.As(&m_grabber));
+        ASSERT_EQ(S_OK, CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                         reinterpret_cast<void**>(m_renderer.GetAddressOf())));
+        m_camera = CreateTestCamera(&m_cameraObject);
+        ASSERT_TRUE(m_camera);
+        ASSERT_EQ(S_OK, m_graph->AddFilter(m_camera.Get(), L"Zarvex Test Camera"));
+        ASSERT_EQ(S_OK, m_graph->AddFilter(m_grabberFilter.Get(), L"Sample Grabber"));
+        ASSERT_EQ(S_OK, m_graph->AddFilter(m_renderer.Get(), L"Null Renderer"));
+        ASSERT_EQ(S_OK, m_graph.As(&m_control));
+
+        AM_MEDIA_TYPE mt = {};
+        mt.majortype = MEDIATYPE_Video;
+        mt.subtype = MEDIASUBTYPE_RGB24;
+        ASSERT_EQ(S_OK, m_grabber->SetMediaType(&mt));
+        ASSERT_EQ(S_OK, m_grabber->SetBufferSamples(FALSE));
+        ASSERT_EQ(S_OK, m_grabber->SetOneShot(FALSE));
+        ASSERT_EQ(S_OK, m_grabber->SetCallback(&m_frames, 1));
+
+        m_cameraOut = FindPinByDirection(m_camera.Get(), PINDIR_OUTPUT);
+        m_grabberIn = FindPinByDirection(m_grabberFilter.Get(), PINDIR_INPUT);
+        m_grabberOut = FindPinByDirection(m_grabberFilter.Get(), PINDIR_OUTPUT);
+        m_rendererIn = FindPinByDirection(m_renderer.Get(), PINDIR_INPUT);
+        ASSERT_TRUE(m_cameraOut && m_grabberIn && m_grabberOut && m_rendererIn);
+    }
+
+    void TearDown() override {
+        if (m_control)
+            (void)m_control->Stop();
+        if (m_grabber)
+            (void)m_grabber->SetCallback(nullptr, 1);
+        m_cameraOut.Reset();
+        m_grabberIn.Reset();
+        m_grabberOut.Reset();
+        m_rendererIn.Reset();
+        m_control.Reset();
+        m_grabber.Reset();
+        if (m_graph) {
+            EXPECT_EQ(0u, FinalRelease(m_graph));
+        }
+        if (m_camera) {
+            EXPECT_EQ(0u, FinalRelease(m_camera));
+        }
+        if (m_grabberFilter) {
+            EXPECT_EQ(0u, FinalRelease(m_grabberFilter));
+        }
+        if (m_renderer) {
+            EXPECT_EQ(0u, FinalRelease(m_renderer));
+        }
+        EXPECT_EQ(m_liveAtStart, CBaseObject::ObjectsActive());
+    }
+
+    // Camera -> grabber -> null renderer, at the camera's current size.
+    void ConnectAll() {
+        ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_cameraOut.Get(), m_grabberIn.Get(), nullptr));
+        ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_grabberOut.Get(), m_rendererIn.Get(), nullptr));
+        AM_MEDIA_TYPE mt = {};
+        ASSERT_EQ(S_OK, m_cameraOut->ConnectionMediaType(&mt));
+        const VIDEOINFOHEADER* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+        m_frames.SetSize(vih->bmiHeader.biWidth, vih->bmiHeader.biHeight);
+        FreeMediaType(mt);
+    }
+
+    void DisconnectAll() {
+        ASSERT_EQ(S_OK, m_graph->Disconnect(m_cameraOut.Get()));
+        ASSERT_EQ(S_OK, m_graph->Disconnect(m_grabberIn.Get()));
+        ASSERT_EQ(S_OK, m_graph->Disconnect(m_grabberOut.Get()));
+        ASSERT_EQ(S_OK, m_graph->Disconnect(m_rendererIn.Get()));
+    }
+
+    // Runs the graph and waits for the state change to finish.
+    void RunGraph() {
+        const HRESULT hr = m_control->Run();
+        ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << std::hex << hr;
+        OAFilterState state = -1;
+        ASSERT_EQ(S_OK, m_control->GetState(5000, &state));
+        ASSERT_EQ(State_Running, state);
+    }
+
+    CComApartment m_com;
+    LONG m_liveAtStart = 0;
+    CFrameCollector m_frames;
+    ComPtr<IGraphBuilder> m_graph;
+    ComPtr<IMediaControl> m_control;
+    ComPtr<IBaseFilter> m_camera;
+    CTestCamera* m_cameraObject = nullptr;
+    ComPtr<IBaseFilter> m_grabberFilter;
+    ComPtr<ISampleGrabber> m_grabber;
+    ComPtr<IBaseFilter> m_renderer;
+    ComPtr<IPin> m_cameraOut, m_grabberIn, m_grabberOut, m_rendererIn;
+};
+
+} // namespace
+
+TEST_F(GraphTest, RunPauseRunStopAllWork) {
+    ConnectAll();
+    RunGraph();
+    EXPECT_TRUE(m_frames.WaitFor(5, 5000));
+    EXPECT_TRUE(CameraStream(m_cameraObject)->ThreadExists());
+
+    ASSERT_EQ(S_OK, m_control->Pause());
+    OAFilterState state = -1;
+    EXPECT_EQ(S_OK, m_control->GetState(5000, &state));
+    EXPECT_EQ(State_Paused, state);
+    const size_t afterPause = m_frames.Count();
+
+    RunGraph();
+    EXPECT_TRUE(m_frames.WaitFor(afterPause + 5, 5000)) << "frames flow again after the second run";
+
+    ASSERT_EQ(S_OK, m_control->Stop());
+    EXPECT_EQ(S_OK, m_control->GetState(5000, &state));
+    EXPECT_EQ(State_Stopped, state);
+    EXPECT_FALSE(CameraStream(m_cameraObject)->ThreadExists());
+    const size_t afterStop = m_frames.Count();
+    Sleep(150);
+    EXPECT_EQ(afterStop, m_frames.Count()) << "nothing after stop";
+
+    const SequenceReport report = CheckSequence(m_frames.Frames());
+    EXPECT_EQ(0u, report.undecoded);
+    EXPECT_EQ(0u, report.outOfOrder);
+}
+
+TEST_F(GraphTest, FramesArriveInSequenceAtAboutThirtyPerSecond) {
+    ConnectAll();
+    RunGraph();
+    const DWORD runMs = 3500;
+    Sleep(runMs);
+    ASSERT_EQ(S_OK, m_control->Stop());
+
+    const auto frames = m_frames.Frames();
+    const SequenceReport report = CheckSequence(frames);
+    ASSERT_GE(frames.size(), 2u);
+    LARGE_INTEGER freq;
+    QueryPerformanceFrequency(&freq);
+    const double seconds = double(frames.back().counter - frames.front().counter) / double(freq.QuadPart);
+    const double fps = (frames.size() - 1) / seconds;
+    std::printf(
+        "[ figures  ] %zu frames over %.2f s: %.2f frames/s, %zu gaps, %zu undecoded, %zu out of order\n",
+        frames.size(), seconds, fps, report.gaps, report.undecoded, report.outOfOrder);
+
+    EXPECT_GE(seconds, 3.0) << "at least three seconds of frames";
+    EXPECT_EQ(0u, report.undecoded);
+    EXPECT_EQ(0u, report.gaps);
+    EXPECT_EQ(0u, report.outOfOrder);
+    EXPECT_TRUE(frames.front().decoded && frames.front().sequence == 0) << "the first frame is number 0";
+    // Generous bounds: this checks the pacing is at the frame time, not how busy the machine is.
+    EXPECT_GT(fps, 20.0);
+    EXPECT_LT(fps, 40.0);
+    for (const auto& f : frames)
+        ASSERT_EQ(640L * 480 * 3, f.length);
+}
+
+TEST_F(GraphTest, SmallerFormatChosenBeforeConnectingIsDelivered) {
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(S_OK, m_cameraOut.As(&config));
+    MediaTypeHolder small(NewRgb24Type(160, 120));
+    ASSERT_EQ(S_OK, config->SetFormat(small.p));
+    ConnectAll();
+    RunGraph();
+    ASSERT_TRUE(m_frames.WaitFor(10, 5000));
+    ASSERT_EQ(S_OK, m_control->Stop());
+    const auto frames = m_frames.Frames();
+    EXPECT_EQ(160L * 120 * 3, frames.front().length);
+    const SequenceReport report = CheckSequence(frames);
+    EXPECT_EQ(0u, report.undecoded);
+    EXPECT_EQ(0u, report.gaps);
+}
+
+TEST_F(GraphTest, NoAcceptableTypeFromARealPeer) {
+    AM_MEDIA_TYPE mt = {};
+    mt.majortype = MEDIATYPE_Audio;
+    ASSERT_EQ(S_OK, m_grabber->SetMediaType(&mt));
+    EXPECT_EQ(VFW_E_NO_ACCEPTABLE_TYPES, m_cameraOut->Connect(m_grabberIn.Get(), nullptr));
+    IPin* pPeer = reinterpret_cast<IPin*>(0x1234);
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, m_cameraOut->ConnectedTo(&pPeer));
+    EXPECT_EQ(nullptr, pPeer);
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, m_grabberIn->ConnectedTo(&pPeer));
+}
+
+TEST_F(GraphTest, ManyConnectRunStopDisconnectCyclesLeaveNothingBehind) {
+    CTestCameraStream* stream = CameraStream(m_cameraObject);
+    for (int i = 0; i < 200; ++i) {
+        SCOPED_TRACE(testing::Message() << "cycle " << i);
+        m_frames.Clear();
+        ConnectAll();
+        RunGraph();
+        ASSERT_TRUE(m_frames.WaitFor(1, 5000));
+        ASSERT_EQ(S_OK, m_control->Stop());
+        ASSERT_FALSE(stream->ThreadExists());
+        DisconnectAll();
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST_F(GraphTest, ManyFilterCreateReleaseCyclesLeaveNoObjects) {
+    for (int i = 0; i < 50; ++i) {
+        SCOPED_TRACE(testing::Message() << "cycle " << i);
+        CTestCamera* pObject = nullptr;
+        ComPtr<IBaseFilter> camera = CreateTestCamera(&pObject);
+        ASSERT_TRUE(camera);
+        ASSERT_EQ(S_OK, m_graph->AddFilter(camera.Get(), L"Extra camera"));
+        ComPtr<IPin> out = FindPinByDirection(camera.Get(), PINDIR_OUTPUT);
+        ASSERT_EQ(S_OK, m_graph->ConnectDirect(out.Get(), m_grabberIn.Get(), nullptr));
+        ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_grabberOut.Get(), m_rendererIn.Get(), nullptr));
+        m_frames.SetSize(640, 480);
+        RunGraph();
+        ASSERT_EQ(S_OK, m_control->Stop());
+        ASSERT_FALSE(CameraStream(pObject)->ThreadExists());
+        ASSERT_EQ(S_OK, m_graph->RemoveFilter(camera.Get())); // disconnects its pins
+        ASSERT_EQ(S_OK, m_graph->Disconnect(m_grabberOut.Get()));
+        ASSERT_EQ(S_OK, m_graph->Disconnect(m_rendererIn.Get()));
+        out.Reset();
+        ASSERT_EQ(0u, FinalRelease(camera));
+    }
+    EXPECT_EQ(m_liveAtStart + 2, CBaseObject::ObjectsActive()) << "only the fixture's camera and its pin";
+}

@@ -1,0 +1,81 @@
+// CTestCameraStream: the Zarvex Test Camera's capture pin.
+//
+// It pushes 24-bit RGB frames whose top band encodes a sequence number (TestCamCode.h), paced from
+// the performance counter at the frame time and stamped with stream times counted from 0 at each
+// start. Like a hardware camera it answers IAMStreamConfig (its sizes at 1..30 frames per second)
+// and IKsPropertySet (pin category: capture).
+//
+// Threading: the application's threads call the IAMStreamConfig methods and connect the pin under
+// the filter lock. The format can change only while the filter is stopped. The worker reads the
+// format once, in OnThreadCreate (the thread that starts it holds the filter lock and waits), and
+// then uses only its own copies, so it never needs the filter lock while streaming.
+#pragma once
+
+#include "DShowHeaders.h"
+#include "SourceStream.h"
+
+class CTestCamera;
+
+COM_CLASSES_BEGIN
+class CTestCameraStream : public IAMStreamConfig, public IKsPropertySet, public CSourceStream {
+public:
+    CTestCameraStream(HRESULT* phr, CTestCamera* pParent);
+
+    DECLARE_IUNKNOWN
+    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    // IAMStreamConfig
+    STDMETHODIMP SetFormat(AM_MEDIA_TYPE* pmt) override;
+    STDMETHODIMP GetFormat(AM_MEDIA_TYPE** ppmt) override;
+    STDMETHODIMP GetNumberOfCapabilities(int* piCount, int* piSize) override;
+    STDMETHODIMP GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) override;
+
+    // IKsPropertySet
+    STDMETHODIMP Set(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
+                     LPVOID pPropData, DWORD cbPropData) override;
+    STDMETHODIMP Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
+                     LPVOID pPropData, DWORD cbPropData, DWORD* pcbReturned) override;
+    STDMETHODIMP QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) override;
+
+    // CSourceStream
+    HRESULT FillBuffer(IMediaSample* pSample) override;
+    HRESULT OnThreadCreate() override;
+    // Position 0 is the current format, positions 1.. the sizes in table order at the current rate.
+    HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
+    HRESULT GetMediaType(CMediaType* pMediaType) override;
+    // Any of the camera's sizes, 24-bit RGB, at 0 (the current rate) or 1..30 frames per second.
+    HRESULT CheckMediaType(const CMediaType* pMediaType) override;
+    HRESULT SetMediaType(const CMediaType* pMediaType) override;
+    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProperties) override;
+
+    // The sizes offered, largest first.
+    static constexpr int kSizeCount = 3;
+    static const SIZE kSizes[kSizeCount];
+    static constexpr REFERENCE_TIME kDefaultFrameTime = 333333; // 30 frames per second
+    static constexpr REFERENCE_TIME kMinFrameTime = 333333;
+    static constexpr REFERENCE_TIME kMaxFrameTime = 10000000; // 1 frame per second
+    // Buffers asked of the allocator at the least (see DecideBufferSize).
+    static constexpr long kMinBuffers = 3;
+
+    // The camera's type for table entry `index` at this frame time; E_INVALIDARG outside the table.
+    static HRESULT BuildFormat(int index, REFERENCE_TIME rtFrameTime, CMediaType* pmt);
+
+private:
+    // The table index of a type the camera can deliver, or -1.
+    static int FormatIndex(const AM_MEDIA_TYPE* pmt);
+
+    // Guarded by the filter lock.
+    REFERENCE_TIME m_rtFrameTime = kDefaultFrameTime;
+
+    // The worker's own copies, set in OnThreadCreate.
+    int m_nWidth = 0;
+    int m_nHeight = 0;
+    DWORD m_cbFrame = 0;
+    REFERENCE_TIME m_rtWorkerFrameTime = kDefaultFrameTime;
+    REFERENCE_TIME m_rtStream = 0;
+    DWORD m_dwSequence = 0;
+    LONGLONG m_llFrequency = 1;
+    LONGLONG m_llFrameTicks = 1;
+    LONGLONG m_llDue = 0;
+};
+COM_CLASSES_END
