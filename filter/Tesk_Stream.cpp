@@ -1,0 +1,555 @@
+#include "Tesk_Stream.h"
+
+#include <cstring>
+#include <new>
+
+#include "FilterSettings.h"
+#include "PlaceholderPicture.h"
+#include "ResolutionTable.h"
+#include "Tesk_Capture.h"
+#include "ZarvexIds.h"
+
+namespace {
+
+// The VIDEOINFOHEADER of a type, or null when it has none that is whole.
+const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& mt) {
+    if (mt.formattype != FORMAT_VideoInfo || !mt.pbFormat || mt.cbFormat < sizeof(VIDEOINFOHEADER))
+        return nullptr;
+    return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+}
+
+// Bytes of one frame of this header (rows padded to 4 bytes), computed wide so that no header
+// value can wrap it; 0 for a size that is not positive.
+ULONGLONG FrameBytes(const BITMAPINFOHEADER& bmi) {
+    if (bmi.biWidth <= 0 || bmi.biHeight == 0 || bmi.biBitCount == 0)
+        return 0;
+    const ULONGLONG stride =
+        ((static_cast<ULONGLONG>(bmi.biBitCount) * static_cast<ULONGLONG>(bmi.biWidth) + 31) / 8) & ~3ULL;
+    const LONGLONG height = bmi.biHeight < 0 ? -static_cast<LONGLONG>(bmi.biHeight) : bmi.biHeight;
+    return stride * static_cast<ULONGLONG>(height);
+}
+
+bool OwnerAlive(const SharedFrameHeader& header) {
+    return header.hwndOwner != 0 && IsWindow(OwnerWindowOf(header));
+}
+
+LONGLONG PerformanceCounter() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// The 24-bit bitmap header of ResolutionTable[index], as the channel and every type carry it.
+BITMAPINFOHEADER TableBitmapHeader(int index) {
+    BITMAPINFOHEADER bmi = {};
+    bmi.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.biWidth = ResolutionTable[index].width;
+    bmi.biHeight = ResolutionTable[index].height; // positive: bottom-up
+    bmi.biPlanes = 1;
+    bmi.biBitCount = 24;
+    bmi.biCompression = BI_RGB;
+    bmi.biSizeImage = GetBitmapSize(&bmi);
+    return bmi;
+}
+
+} // namespace
+
+CTesk_Stream::CTesk_Stream(HRESULT* phr, CTesk_Capture* pParent, LPCWSTR pPinName)
+    : CSourceStream(L"ZarvexDevice output pin", phr, pParent, pPinName), m_pParent(pParent),
+      m_rtFrameTime(CFilterSettings::kDefaultFrameTime) {
+    // Whichever side starts first creates the channel; a pin that can neither open nor create it
+    // keeps the object and runs without one (every Lock then fails).
+    m_pChannel.reset(new (std::nothrow) CSharedMem);
+    if (m_pChannel && !m_pChannel->Open(kChannelName))
+        (void)m_pChannel->Create(kChannelName, kChannelPayloadSize);
+
+    LARGE_INTEGER freq;
+    if (QueryPerformanceFrequency(&freq) && freq.QuadPart > 0)
+        m_llFrequency = freq.QuadPart;
+    m_llLastFrame = m_llCurrent = PerformanceCounter();
+
+    m_rtFrameTime = CFilterSettings::LoadFrameTime();
+    const HRESULT hr = BuildFormat(CFilterSettings::LoadSelectPixel(), &m_mt);
+    if (FAILED(hr) && phr)
+        *phr = hr;
+    PaintPlaceholder();
+}
+
+CTesk_Stream::~CTesk_Stream() {
+    // The channel goes before the framework pin is torn down.
+    m_pChannel.reset();
+}
+
+STDMETHODIMP CTesk_Stream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    if (riid == IID_IAMStreamConfig)
+        return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
+    if (riid == IID_IKsPropertySet)
+        return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
+    if (riid == IID_ISpecifyPropertyPages)
+        return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
+    if (riid == IID_IZarvexSettings)
+        return GetInterface(static_cast<IZarvexSettings*>(this), ppv);
+    return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
+}
+
+REFERENCE_TIME CTesk_Stream::FrameTime() {
+    CAutoLock lock(&m_csFrameTime);
+    return m_rtFrameTime;
+}
+
+void CTesk_Stream::SetFrameTime(REFERENCE_TIME rtFrameTime) {
+    CAutoLock lock(&m_csFrameTime);
+    m_rtFrameTime = rtFrameTime;
+}
+
+HRESULT CTesk_Stream::BuildFormat(int index, CMediaType* pmt) {
+    if (!pmt)
+        return E_POINTER;
+    if (!IsResolutionIndex(index))
+        return E_INVALIDARG;
+    // Every field not named here stays zero: clients build their own types from this one with the
+    // other fields zeroed, and a sample grabber compares the whole block.
+    VIDEOINFOHEADER vih = {};
+    vih.AvgTimePerFrame = FrameTime();
+    vih.bmiHeader = TableBitmapHeader(index);
+
+    pmt->InitMediaType();
+    pmt->SetType(&MEDIATYPE_Video);
+    const GUID subtype = GetBitmapSubtype(&vih.bmiHeader);
+    pmt->SetSubtype(&subtype);
+    pmt->SetFormatType(&FORMAT_VideoInfo);
+    pmt->SetTemporalCompression(FALSE);
+    pmt->SetSampleSize(vih.bmiHeader.biSizeImage);
+    if (!pmt->SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof(vih)))
+        return E_OUTOFMEMORY;
+    return S_OK;
+}
+
+HRESULT CTesk_Stream::GetMediaType(int iPosition, CMediaType* pMediaType) {
+    if (iPosition < 0)
+        return E_INVALIDARG;
+    if (iPosition >= kResolutionCount)
+        return VFW_S_NO_MORE_ITEMS;
+    if (!pMediaType)
+        return E_POINTER;
+    CAutoLock lock(m_pLock);
+    // Position 0 is the current format; the others are the table's own rows, so table entry 0 is
+    // offered only while it is current.
+    if (iPosition == 0)
+        return pMediaType->Set(m_mt);
+    return BuildFormat(iPosition, pMediaType);
+}
+
+HRESULT CTesk_Stream::GetMediaType(CMediaType* pMediaType) {
+    if (!pMediaType)
+        return E_POINTER;
+    CAutoLock lock(m_pLock);
+    return pMediaType->Set(m_mt);
+}
+
+HRESULT CTesk_Stream::CheckMediaType(const CMediaType* pMediaType) {
+    if (!pMediaType)
+        return E_POINTER;
+    if (!pMediaType->Format() || pMediaType->FormatLength() == 0)
+        return E_FAIL;
+    CAutoLock lock(m_pLock);
+    // Only the current format connects; a client that wants another one sets it first.
+    return *pMediaType == m_mt ? S_OK : E_FAIL;
+}
+
+HRESULT CTesk_Stream::SetMediaType(const CMediaType* pMediaType) {
+    if (!pMediaType)
+        return E_POINTER;
+    CAutoLock lock(m_pLock);
+    if (const VIDEOINFOHEADER* pvih = VideoInfoOf(*pMediaType))
+        AnnounceFormat(pvih->bmiHeader, pvih->AvgTimePerFrame, kFormatFromConnection,
+                       kFormatAnnouncedByConnection);
+    PaintPlaceholder();
+    return CSourceStream::SetMediaType(pMediaType);
+}
+
+HRESULT CTesk_Stream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProperties) {
+    if (!pAlloc || !pProperties)
+        return E_POINTER;
+    CAutoLock lock(m_pLock);
+    const VIDEOINFOHEADER* pvih = VideoInfoOf(m_mt);
+    // The size the frame needs by its dimensions: biSizeImage comes from whoever set the format
+    // and may be 0 or anything else.
+    const ULONGLONG cbFrame = pvih ? FrameBytes(pvih->bmiHeader) : 0;
+    if (cbFrame == 0 || cbFrame > kChannelPixelBytes)
+        return E_UNEXPECTED;
+
+    ALLOCATOR_PROPERTIES request = *pProperties; // cbPrefix stays as the peer asked
+    // Never a single buffer: the platform's Smart Tee copies each sample we deliver into another
+    // buffer of the same allocator while it holds its lock, and with one buffer waits forever.
+    // FillBuffer does not depend on the count (it keeps its own copy of the last frame).
+    if (request.cBuffers < kMinBuffers)
+        request.cBuffers = kMinBuffers;
+    request.cbBuffer = static_cast<long>(cbFrame);
+    request.cbAlign = 4;
+    ALLOCATOR_PROPERTIES actual = {};
+    const HRESULT hr = pAlloc->SetProperties(&request, &actual);
+    if (FAILED(hr))
+        return hr;
+    if (actual.cbBuffer < request.cbBuffer)
+        return E_FAIL;
+    m_cbConnected = static_cast<DWORD>(cbFrame);
+    return S_OK;
+}
+
+HRESULT CTesk_Stream::OnThreadCreate() {
+    // The thread that starts the worker holds the filter lock while it waits for this answer, so
+    // the connection's frame size cannot change under this read.
+    m_rtStreamTime = 0;
+    m_cbFrame = m_cbConnected;
+    if (m_lastFrame.size() != m_cbFrame) {
+        try {
+            m_lastFrame.assign(m_cbFrame, 0);
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT CTesk_Stream::FillBuffer(IMediaSample* pSample) {
+    const REFERENCE_TIME rtStart = m_rtStreamTime;
+    const REFERENCE_TIME rtFrameTime = FrameTime();
+
+    BYTE* pData = nullptr;
+    const long cbSample = pSample->GetSize();
+    if (SUCCEEDED(pSample->GetPointer(&pData)) && pData && cbSample > 0) {
+        // Never more than the sample holds, the frame is, or the channel's pixel area has, whatever
+        // the allocator granted or the header claims.
+        size_t cb = static_cast<size_t>(cbSample);
+        if (cb > m_cbFrame)
+            cb = m_cbFrame;
+        if (!m_pChannel) {
+            std::memset(pData, 0, static_cast<size_t>(cbSample));
+        } else {
+            bool bNewFrame = false;
+            if (m_pChannel->Lock()) {
+                SharedFrameHeader* pHeader = m_pChannel->Header();
+                if (pHeader && (pHeader->dwFlags & kFrameReady)) {
+                    pHeader->dwFlags &= ~kFrameReady;
+                    std::memcpy(pData, pHeader->pixels, cb);
+                    bNewFrame = true;
+                }
+                (void)m_pChannel->Unlock(); // a failure is recorded in the channel; the copy stands
+            }
+            if (bNewFrame && cb > 0)
+                std::memcpy(m_lastFrame.data(), pData, cb);
+            else if (cb > 0)
+                std::memcpy(pData, m_lastFrame.data(), cb);
+        }
+        (void)pSample->SetActualDataLength(static_cast<long>(cb)); // within GetSize() by construction
+    }
+
+    // Pace from the previous delivery, in 100-us units: a slow downstream lowers the rate, and the
+    // pin never sends a burst to catch up.
+    const LONGLONG interval = rtFrameTime / 1000;
+    for (;;) {
+        m_llCurrent = PerformanceCounter();
+        const LONGLONG elapsed = (m_llCurrent - m_llLastFrame) * 10000 / m_llFrequency;
+        if (interval - elapsed <= 0)
+            break;
+        Sleep(1);
+    }
+    m_llLastFrame = m_llCurrent;
+    m_rtStreamTime += rtFrameTime;
+
+    REFERENCE_TIME rtSampleStart = rtStart;
+    REFERENCE_TIME rtSampleEnd = m_rtStreamTime;
+    (void)pSample->SetTime(&rtSampleStart, &rtSampleEnd); // cannot fail on a sample we were given
+    (void)pSample->SetSyncPoint(TRUE);                    // every uncompressed frame is a key frame
+    return S_OK;
+}
+
+void CTesk_Stream::AnnounceFormat(const BITMAPINFOHEADER& bmi, REFERENCE_TIME rtInterval, uint32_t flag,
+                                  WPARAM wParam) {
+    if (!m_pChannel || !m_pChannel->Lock())
+        return;
+    if (SharedFrameHeader* pHeader = m_pChannel->Header()) {
+        pHeader->dwFrameInterval = static_cast<uint32_t>(static_cast<ULONGLONG>(rtInterval) & 0xFFFFFFFFULL);
+        std::memcpy(&pHeader->bmiHeader, &bmi, sizeof bmi);
+        pHeader->dwFlags |= flag;
+        // Posted, never sent: the capture program handles it on its own thread and takes the
+        // channel lock itself, which we hold now.
+        if (OwnerAlive(*pHeader))
+            (void)PostMessageW(OwnerWindowOf(*pHeader), WM_CAMERA_FORMAT, wParam, 0); // a full queue drops it
+    }
+    (void)m_pChannel->Unlock();
+}
+
+void CTesk_Stream::PaintPlaceholder() {
+    if (!m_pChannel)
+        return;
+    BITMAPINFOHEADER bmi = {};
+    {
+        CAutoLock lock(m_pLock);
+        const VIDEOINFOHEADER* pvih = VideoInfoOf(m_mt);
+        if (!pvih)
+            return;
+        bmi = pvih->bmiHeader;
+    }
+    // A size that could not fit the channel is never painted (SetSize refuses them; this keeps it so).
+    if (bmi.biWidth <= 0 || bmi.biHeight <= 0)
+        return;
+    BITMAPINFOHEADER bmi24 = bmi;
+    bmi24.biBitCount = 24;
+    if (FrameBytes(bmi24) > kChannelPixelBytes)
+        return;
+
+    // Drawn before the channel is locked, so the capture program never waits on our GDI work.
+    std::vector<BYTE> bits;
+    if (!RenderPlaceholderPicture(bmi.biWidth, bmi.biHeight, &bits))
+        return;
+    size_t cb = bits.size();
+    if (bmi.biSizeImage != 0 && bmi.biSizeImage < cb)
+        cb = bmi.biSizeImage;
+
+    if (!m_pChannel->Lock())
+        return;
+    SharedFrameHeader* pHeader = m_pChannel->Header();
+    // A live capture program publishes its own frames; the placeholder is only for its absence.
+    if (pHeader && !OwnerAlive(*pHeader)) {
+        std::memcpy(pHeader->pixels, bits.data(), cb);
+        pHeader->dwFlags |= kFrameReady;
+    }
+    (void)m_pChannel->Unlock();
+}
+
+STDMETHODIMP CTesk_Stream::SetFormat(AM_MEDIA_TYPE* pmt) {
+    if (!pmt)
+        return E_POINTER;
+    // The format block must be there and whole before any field of it is read.
+    const VIDEOINFOHEADER* pvih = VideoInfoOf(*pmt);
+    if (!pvih)
+        return VFW_E_INVALIDMEDIATYPE;
+    const BITMAPINFOHEADER& bmi = pvih->bmiHeader;
+    if (bmi.biCompression != BI_RGB || bmi.biBitCount != 24 || FindResolution(bmi.biWidth, bmi.biHeight) < 0)
+        return VFW_E_INVALIDMEDIATYPE;
+    HRESULT hr = S_OK;
+    const CMediaType mt(*pmt, &hr);
+    if (FAILED(hr))
+        return hr;
+
+    CAutoLock lock(m_pLock);
+    REFERENCE_TIME rtFrameTime = pvih->AvgTimePerFrame;
+    if (rtFrameTime < 0)
+        rtFrameTime = 0;
+    if (rtFrameTime > kMaxFrameTime)
+        rtFrameTime = kMaxFrameTime;
+    SetFrameTime(rtFrameTime);
+
+    if (mt != m_mt) {
+        hr = m_mt.Set(mt);
+        if (FAILED(hr))
+            return hr;
+        IncrementTypeVersion(); // position 0 of the type list changed
+        if (IsConnected()) {
+            IFilterGraph* pGraph = m_pFilter->GetFilterGraph();
+            if (pGraph)
+                (void)pGraph->Reconnect(static_cast<IPin*>(this)); // a graph that cannot keeps the old one
+        }
+        // The header gets the client's own interval, not the clamped one.
+        AnnounceFormat(bmi, pvih->AvgTimePerFrame, kFormatFromSetFormat, kFormatAnnouncedBySetFormat);
+    }
+    PaintPlaceholder();
+    return S_OK;
+}
+
+STDMETHODIMP CTesk_Stream::GetFormat(AM_MEDIA_TYPE** ppmt) {
+    if (!ppmt)
+        return E_POINTER;
+    CAutoLock lock(m_pLock);
+    *ppmt = CreateMediaType(&m_mt);
+    return *ppmt ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CTesk_Stream::GetNumberOfCapabilities(int* piCount, int* piSize) {
+    if (!piCount || !piSize)
+        return E_POINTER;
+    *piCount = kResolutionCount;
+    *piSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    return S_OK;
+}
+
+STDMETHODIMP CTesk_Stream::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) {
+    if (!ppmt || !pSCC)
+        return E_POINTER;
+    *ppmt = nullptr;
+    if (!IsResolutionIndex(iIndex))
+        return E_INVALIDARG;
+
+    // Index 0 is table entry 0 here, whatever the current format. No frame time: the client picks
+    // one within the interval range below.
+    VIDEOINFOHEADER vih = {};
+    vih.bmiHeader = TableBitmapHeader(iIndex);
+    CMediaType mt;
+    mt.SetType(&MEDIATYPE_Video);
+    mt.SetSubtype(&MEDIASUBTYPE_RGB24);
+    mt.SetFormatType(&FORMAT_VideoInfo);
+    mt.SetTemporalCompression(FALSE);
+    mt.bFixedSizeSamples = FALSE;
+    mt.lSampleSize = vih.bmiHeader.biSizeImage;
+    if (!mt.SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof(vih)))
+        return E_OUTOFMEMORY;
+    *ppmt = CreateMediaType(&mt);
+    if (!*ppmt)
+        return E_OUTOFMEMORY;
+
+    VIDEO_STREAM_CONFIG_CAPS caps = {};
+    caps.guid = FORMAT_VideoInfo;
+    caps.VideoStandard = 0;
+    caps.InputSize = {ResolutionTable[iIndex].width, ResolutionTable[iIndex].height};
+    caps.MinCroppingSize = {160, 120};
+    caps.MaxCroppingSize = {640, 480};
+    caps.CropGranularityX = 32;
+    caps.CropGranularityY = 24;
+    caps.CropAlignX = 0;
+    caps.CropAlignY = 0;
+    caps.MinOutputSize = {160, 120};
+    caps.MaxOutputSize = {640, 480};
+    caps.OutputGranularityX = 4;
+    caps.OutputGranularityY = 4;
+    caps.MinFrameInterval = kMinFrameTime;
+    // Clients skip a capability whose interval range excludes the rate they want.
+    caps.MaxFrameInterval = kMaxFrameTime;
+    caps.MinBitsPerSecond = 160 * 120 * 24 * 1;
+    caps.MaxBitsPerSecond = 640 * 480 * 24 * 30;
+    std::memcpy(pSCC, &caps, sizeof(caps));
+    return S_OK;
+}
+
+STDMETHODIMP CTesk_Stream::Set(REFGUID /*guidPropSet*/, DWORD /*dwPropID*/, LPVOID /*pInstanceData*/,
+                               DWORD /*cbInstanceData*/, LPVOID /*pPropData*/, DWORD /*cbPropData*/) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CTesk_Stream::Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID /*pInstanceData*/,
+                               DWORD /*cbInstanceData*/, LPVOID pPropData, DWORD cbPropData,
+                               DWORD* pcbReturned) {
+    if (guidPropSet != AMPROPSETID_Pin)
+        return E_PROP_SET_UNSUPPORTED;
+    if (dwPropID != AMPROPERTY_PIN_CATEGORY)
+        return E_PROP_ID_UNSUPPORTED;
+    if (!pPropData && !pcbReturned)
+        return E_POINTER;
+    if (pcbReturned)
+        *pcbReturned = sizeof(GUID);
+    if (!pPropData)
+        return S_OK;
+    if (cbPropData < sizeof(GUID))
+        return E_UNEXPECTED;
+    std::memcpy(pPropData, &PIN_CATEGORY_CAPTURE, sizeof(GUID)); // the caller's buffer need not be aligned
+    return S_OK;
+}
+
+STDMETHODIMP CTesk_Stream::QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) {
+    if (guidPropSet != AMPROPSETID_Pin)
+        return E_PROP_SET_UNSUPPORTED;
+    if (dwPropID != AMPROPERTY_PIN_CATEGORY)
+        return E_PROP_ID_UNSUPPORTED;
+    if (pTypeSupport)
+        *pTypeSupport = KSPROPERTY_SUPPORT_GET;
+    return S_OK;
+}
+
+STDMETHODIMP CTesk_Stream::GetPages(CAUUID* pPages) {
+    if (!pPages)
+        return E_POINTER;
+    pPages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+    if (!pPages->pElems) {
+        pPages->cElems = 0;
+        return E_OUTOFMEMORY;
+    }
+    pPages->cElems = 1;
+    pPages->pElems[0] = CLSID_ZarvexProp;
+    return S_OK;
+}
+
+STDMETHODIMP CTesk_Stream::GetSize(int* pSize) {
+    if (!pSize)
+        return E_POINTER;
+    CAutoLock lock(m_pLock);
+    const VIDEOINFOHEADER* pvih = VideoInfoOf(m_mt);
+    if (!pvih)
+        return E_UNEXPECTED;
+    pSize[0] = pvih->bmiHeader.biWidth;
+    pSize[1] = pvih->bmiHeader.biHeight;
+    return S_OK;
+}
+
+STDMETHODIMP CTesk_Stream::SetSize(int* pSize) {
+    if (!pSize)
+        return E_POINTER;
+    // Any size the channel can carry, table row or not; nothing that is not positive or would not
+    // fit its pixel area, which no frame of this pin may ever exceed.
+    BITMAPINFOHEADER wanted = {};
+    wanted.biWidth = pSize[0];
+    wanted.biHeight = pSize[1];
+    wanted.biBitCount = 24;
+    if (pSize[0] <= 0 || pSize[1] <= 0 || FrameBytes(wanted) > kChannelPixelBytes)
+        return E_INVALIDARG;
+
+    CAutoLock lock(m_pLock);
+    if (!VideoInfoOf(m_mt))
+        return E_UNEXPECTED;
+    CMediaType mt(m_mt);
+    VIDEOINFOHEADER* pvih = reinterpret_cast<VIDEOINFOHEADER*>(mt.Format());
+    if (!pvih)
+        return E_OUTOFMEMORY;
+    // Only the size changes; biSizeImage stays as it was, and every copy is bounded by the frame
+    // the size describes instead.
+    pvih->bmiHeader.biWidth = pSize[0];
+    pvih->bmiHeader.biHeight = pSize[1];
+    if (mt != m_mt)
+        IncrementTypeVersion();
+    return SetMediaType(&mt);
+}
+
+STDMETHODIMP CTesk_Stream::SetSelectPixel(int index) {
+    // Refused, not stored: an index outside the table would be read back at every construction.
+    if (!IsResolutionIndex(index))
+        return E_INVALIDARG;
+    CFilterSettings::StoreSelectPixel(index);
+    CAutoLock lock(m_pLock);
+    CMediaType mt;
+    const HRESULT hr = BuildFormat(index, &mt);
+    if (FAILED(hr))
+        return hr;
+    if (mt != m_mt) {
+        if (FAILED(m_mt.Set(mt)))
+            return E_OUTOFMEMORY;
+        IncrementTypeVersion();
+    }
+    PaintPlaceholder();
+    return S_OK;
+}
+
+STDMETHODIMP CTesk_Stream::GetFrameRate(double* pFps) {
+    if (!pFps)
+        return E_POINTER;
+    const REFERENCE_TIME rtFrameTime = FrameTime();
+    // A frame time of 0 (set by a client's format) means no pacing, hence no rate of its own.
+    *pFps = rtFrameTime > 0 ? static_cast<double>(10000000LL / rtFrameTime) : 0.0;
+    return S_OK;
+}
+
+STDMETHODIMP CTesk_Stream::SetFrameRate(double fps) {
+    if (!(fps > 0)) // not greater than 0, or not a number
+        return S_OK;
+    // Clamped while still a double: a tiny rate gives a quotient no 64-bit integer holds.
+    double frameTime = 10000000.0 / fps;
+    if (frameTime < static_cast<double>(kMinFrameTime))
+        frameTime = static_cast<double>(kMinFrameTime);
+    if (frameTime > static_cast<double>(kMaxFrameTime))
+        frameTime = static_cast<double>(kMaxFrameTime);
+    const REFERENCE_TIME rtFrameTime = static_cast<REFERENCE_TIME>(frameTime);
+    CFilterSettings::StoreFrameTime(rtFrameTime);
+    SetFrameTime(rtFrameTime);
+    return S_OK;
+}
