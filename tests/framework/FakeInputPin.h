@@ -1,6 +1,7 @@
 // A scripted input pin for driving an output pin through cases a platform filter will not produce
 // on demand: a peer without IMemInputPin, one that refuses every type, one whose Receive answers
-// S_FALSE, one that keeps every sample it gets (so the sender's allocator runs dry).
+// S_FALSE, one that keeps every sample it gets (so the sender's allocator runs dry), one that offers
+// an allocator of the test's choosing and looks at every sample it receives.
 //
 // It lives on the test's stack; its reference count starts at 1 and a leak-free test ends with it
 // back at 1. It does not reference the pin that connects to it, so a filter can be released
@@ -12,6 +13,7 @@
 #include <dshow.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -26,6 +28,10 @@ public:
     bool exposeMemInputPin = true;
     bool acceptTypes = true;
     Receive receiveMode = Receive::Accept;
+    // Offered to the sender as this pin's own allocator when set (the sender may still refuse it).
+    IMemAllocator* allocator = nullptr;
+    // Called with every sample Receive gets, before the receive mode applies.
+    std::function<void(IMediaSample*)> onReceive;
 
     std::atomic<long> refs{1};
     std::atomic<long> receives{0};
@@ -114,15 +120,20 @@ public:
     STDMETHODIMP EndFlush() override { return S_OK; }
     STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
-    // IMemInputPin: no allocator of its own, so the sender makes one.
+    // IMemInputPin: no allocator of its own unless one was given, so the sender makes one.
     STDMETHODIMP GetAllocator(IMemAllocator** pp) override {
-        *pp = nullptr;
-        return VFW_E_NO_ALLOCATOR;
+        *pp = allocator;
+        if (!allocator)
+            return VFW_E_NO_ALLOCATOR;
+        allocator->AddRef();
+        return S_OK;
     }
     STDMETHODIMP NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
     STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
     STDMETHODIMP Receive(IMediaSample* pSample) override {
         ++receives;
+        if (onReceive)
+            onReceive(pSample);
         switch (receiveMode) {
         case Receive::Refuse:
             return S_FALSE;
