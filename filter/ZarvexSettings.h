@@ -16,7 +16,7 @@
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 #endif
 
-struct IZarvexSettings : public IUnknown {
+struct DECLSPEC_UUID("9DFA861D-D7A5-49A8-A2B4-05E9A0586539") IZarvexSettings : public IUnknown {
     // pSize[0] := width, pSize[1] := height of the current format.
     virtual HRESULT STDMETHODCALLTYPE GetSize(int* pSize) = 0;
     // Gives the current format the width pSize[0] and height pSize[1], announces it on the frame
@@ -32,4 +32,9 @@ struct IZarvexSettings : public IUnknown {
 
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
+#endif
+
+// What __uuidof (and so ComPtr::As) finds under mingw, where DECLSPEC_UUID has no effect.
+#if defined(__MINGW32__)
+__CRT_UUID_DECL(IZarvexSettings, 0x9dfa861d, 0xd7a5, 0x49a8, 0xa2, 0xb4, 0x05, 0xe9, 0xa0, 0x58, 0x65, 0x39)
 #endif
