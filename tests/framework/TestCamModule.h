@@ -1,4 +1,5 @@
-// ZarvexTestCamera.ax loaded as a module, the way COM and regsvr32 see it.
+// A filter module (ZarvexTestCamera.ax unless named) loaded from beside the test, the way COM and
+// regsvr32 see it.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +13,7 @@ public:
     typedef HRESULT(STDAPICALLTYPE* PFN_GetClassObject)(REFCLSID, REFIID, void**);
     typedef HRESULT(STDAPICALLTYPE* PFN_Void)();
 
-    CTestCamModule() : m_path(BesideExe(L"ZarvexTestCamera.ax")) {
+    explicit CTestCamModule(const wchar_t* name = L"ZarvexTestCamera.ax") : m_path(BesideExe(name)) {
         m_hModule = LoadLibraryW(m_path.c_str());
         if (!m_hModule)
             return;
