@@ -15,9 +15,22 @@
 //   window                                  a window of this process (answers its handle)
 //   register-window                         stores that window as the header's owner window
 //   owner-alive                             "ok <IsWindow of the header's owner window>"
+//   destroy-window                          destroys that window (the header keeps its handle)
+//   messages                                takes the WM_CAMERA_FORMAT messages posted to this
+//                                           process so far: "ok" and one "<wParam>:<lParam>" each
+//   publish <n> <width> <height>            publishes numbered frame n (frame_pattern.h) of that
+//                                           size as the capture program does: pixels, FrameReady
+//   publish-two <n1> <n2> <width> <height>  two frames published one right after the other
+//   stream <count> <ms> <width> <height>    publishes frames 1..count every <ms>, each carrying
+//                                           its number (bytes 0..3) and the performance counter
+//                                           read just before FrameReady is set (bytes 4..11)
+//   hostile <rounds> <seed>                 puts random and extreme values into every header field
+//                                           and the size word, round after round, under the lock;
+//                                           ends with a sane zero header
 //   exit
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +39,7 @@
 #include <vector>
 
 #include "SharedMem.h"
+#include "frame_pattern.h"
 
 namespace {
 
@@ -87,6 +101,83 @@ BOOL MapRaw(Peer& peer) {
 bool RawRange(const Peer& peer, unsigned long offset, unsigned long size) {
     return peer.view && (size == 1 || size == 2 || size == 4) && offset <= peer.committed &&
            size <= peer.committed - offset;
+}
+
+// Publishes one frame of width x height the way the capture program does. False (error recorded)
+// when the lock is not had or the frame does not fit the pixel area.
+bool Publish(Peer& peer, unsigned long width, unsigned long height, std::uint32_t number, bool stamped) {
+    const unsigned long long stride = ((width * 24ull + 31) / 32) * 4;
+    const unsigned long long size = stride * height;
+    if (size > kChannelPixelBytes || size < 12)
+        return false;
+    if (!peer.channel.Lock())
+        return false;
+    SharedFrameHeader* header = peer.channel.Header();
+    if (header) {
+        PaintFramePattern(header->pixels, static_cast<size_t>(size), number);
+        if (stamped) {
+            LARGE_INTEGER now;
+            QueryPerformanceCounter(&now);
+            std::memcpy(header->pixels, &number, 4);
+            std::memcpy(header->pixels + 4, &now.QuadPart, 8);
+        }
+        header->dwFlags |= kFrameReady;
+    }
+    (void)peer.channel.Unlock(); // a failed release shows up in the other side's next Lock
+    return header != nullptr;
+}
+
+// Random and extreme header values, so the reader meets every kind of nonsense a process on the
+// machine could write.
+void Hostile(Peer& peer, unsigned long rounds, unsigned long seed) {
+    std::uint32_t state = seed ? static_cast<std::uint32_t>(seed) : 1u;
+    auto next = [&state]() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    const std::uint32_t extremes[] = {0u,      1u,          0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 921600u,
+                                      921601u, 0x10000000u, 640u,        480u,        24u};
+    auto value = [&]() {
+        return (next() & 1) ? next() : extremes[next() % (sizeof extremes / sizeof extremes[0])];
+    };
+    SharedFrameHeader* header = peer.channel.Header();
+    if (!header)
+        return;
+    BYTE* sizeWord = reinterpret_cast<BYTE*>(header) - 4;
+    for (unsigned long round = 0; round < rounds; ++round) {
+        if (!peer.channel.Lock())
+            continue;
+        const std::uint32_t size = (next() % 8 == 0) ? value() : kChannelPayloadSize;
+        std::memcpy(sizeWord, &size, 4);
+        header->hwndOwner =
+            (next() % 4 == 0) ? static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(peer.window)) : value();
+        header->dwFlags = value() | ((next() & 1) ? kFrameReady : 0);
+        header->dwFrameInterval = value();
+        for (BYTE& b : header->reserved)
+            b = static_cast<BYTE>(next());
+        BITMAPINFOHEADER& bmi = header->bmiHeader;
+        bmi.biSize = value();
+        bmi.biWidth = static_cast<LONG>(value());
+        bmi.biHeight = static_cast<LONG>(value());
+        bmi.biPlanes = static_cast<WORD>(value());
+        bmi.biBitCount = static_cast<WORD>(value());
+        bmi.biCompression = value();
+        bmi.biSizeImage = value();
+        bmi.biXPelsPerMeter = static_cast<LONG>(value());
+        bmi.biYPelsPerMeter = static_cast<LONG>(value());
+        bmi.biClrUsed = value();
+        bmi.biClrImportant = value();
+        header->pixels[next() % kChannelPixelBytes] = static_cast<BYTE>(next());
+        (void)peer.channel.Unlock();
+        Sleep(round % 4 == 0 ? 1 : 0);
+    }
+    if (peer.channel.Lock()) {
+        std::memcpy(sizeWord, &kChannelPayloadSize, 4);
+        std::memset(header, 0, 72);
+        (void)peer.channel.Unlock();
+    }
 }
 
 void Run(Peer& peer, const std::string& line) {
@@ -177,6 +268,38 @@ void Run(Peer& peer, const std::string& line) {
             Reply("ok");
         else
             ReplyValue(alive);
+    } else if (cmd == "destroy-window") {
+        if (peer.window)
+            DestroyWindow(peer.window);
+        peer.window = nullptr;
+        Reply("ok");
+    } else if (cmd == "messages") {
+        std::string answer = "ok";
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, WM_CAMERA_FORMAT, WM_CAMERA_FORMAT, PM_REMOVE))
+            answer += " " + std::to_string(msg.wParam) + ":" + std::to_string(msg.lParam);
+        Reply(answer.c_str());
+    } else if (cmd == "publish" || cmd == "publish-two") {
+        const bool two = cmd == "publish-two";
+        const size_t w = two ? 2 : 1;
+        bool ok = Publish(peer, num(w), num(w + 1), static_cast<std::uint32_t>(num(0)), false);
+        if (ok && two)
+            ok = Publish(peer, num(w), num(w + 1), static_cast<std::uint32_t>(num(1)), false);
+        if (ok)
+            Reply("ok");
+        else
+            ReplyError(peer.channel.GetLastError());
+    } else if (cmd == "stream") {
+        unsigned long failed = 0;
+        for (unsigned long n = 1; n <= num(0); ++n) {
+            if (!Publish(peer, num(2), num(3), static_cast<std::uint32_t>(n), true))
+                ++failed;
+            Sleep(num(1));
+        }
+        ReplyValue(static_cast<long long>(failed));
+    } else if (cmd == "hostile") {
+        Hostile(peer, num(0), num(1));
+        Reply("ok");
     } else if (cmd == "exit") {
         Reply("ok");
         std::exit(0);

@@ -52,8 +52,8 @@ protected:
         ASSERT_FALSE(ChannelExists()) << "a frame channel is left over from another program";
         ASSERT_TRUE(m_module.Loaded());
         m_settings.Clear();
-        m_frame = CreateWindowExW(0, L"STATIC", L"Properties", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 420, 260,
-                                  nullptr, nullptr, nullptr, nullptr);
+        m_frame = CreateWindowExW(0, L"STATIC", L"Properties", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 420,
+                                  260, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(nullptr, m_frame) << "no display: the bench provides one (Xvfb)";
         m_filter = Create<IBaseFilter>(CLSID_ZarvexDevice);
         m_page = Create<IPropertyPage>(CLSID_ZarvexProp);
@@ -82,8 +82,8 @@ protected:
         EXPECT_EQ(S_OK, m_module.GetClassObject(clsid, IID_IClassFactory,
                                                 reinterpret_cast<void**>(factory.GetAddressOf())));
         if (factory) {
-            EXPECT_EQ(S_OK,
-                      factory->CreateInstance(nullptr, __uuidof(T), reinterpret_cast<void**>(object.GetAddressOf())));
+            EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(T),
+                                                    reinterpret_cast<void**>(object.GetAddressOf())));
             EXPECT_EQ(0u, FinalRelease(factory));
         }
         return object;
