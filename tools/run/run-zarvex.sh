@@ -8,17 +8,23 @@ build=${1:-$root/build}
 bench=$root/tools/bench/bench.sh
 bin=$build/bin
 
-# The test camera stands in for a real one: registered in the bench's prefix, it is listed among
-# the video capture devices next to any camera Wine finds.
+# Register the two filter modules in the bench's prefix: the test camera stands in for a real
+# camera (listed next to any camera Wine finds), and ZarvexDevice is the virtual camera that video
+# applications in the prefix can pick.
+register_modules() {
+    "$root/tools/testcam/register-testcam.sh" "$build"
+    "$bench" exec "$build" wine regsvr32 /s "$bin/ZarvexDevice.ax" </dev/null
+}
+
 if [ -n "${DISPLAY:-}" ]; then
     "$bench" start "$build"
-    "$root/tools/testcam/register-testcam.sh" "$build"
+    register_modules
     exec "$bench" exec "$build" wine "$bin/Zarvex.exe"
 fi
 
 "$bench" start "$build"
 trap '"$bench" stop "$build"' EXIT
-"$root/tools/testcam/register-testcam.sh" "$build"
+register_modules
 "$bench" exec "$build" wine "$bin/Zarvex.exe" </dev/null >"$build/zarvex-run.log" 2>&1 &
 app=$!
 if ! "$bench" exec "$build" wine "$bin/zxprobe.exe" wait Zarvex 60000 </dev/null; then
