@@ -4,6 +4,7 @@
 #include <new>
 
 #include "FilterSettings.h"
+#include "PinCategory.h"
 #include "PlaceholderPicture.h"
 #include "ResolutionTable.h"
 #include "Tesk_Capture.h"
@@ -432,30 +433,12 @@ STDMETHODIMP CTesk_Stream::Set(REFGUID /*guidPropSet*/, DWORD /*dwPropID*/, LPVO
 STDMETHODIMP CTesk_Stream::Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID /*pInstanceData*/,
                                DWORD /*cbInstanceData*/, LPVOID pPropData, DWORD cbPropData,
                                DWORD* pcbReturned) {
-    if (guidPropSet != AMPROPSETID_Pin)
-        return E_PROP_SET_UNSUPPORTED;
-    if (dwPropID != AMPROPERTY_PIN_CATEGORY)
-        return E_PROP_ID_UNSUPPORTED;
-    if (!pPropData && !pcbReturned)
-        return E_POINTER;
-    if (pcbReturned)
-        *pcbReturned = sizeof(GUID);
-    if (!pPropData)
-        return S_OK;
-    if (cbPropData < sizeof(GUID))
-        return E_UNEXPECTED;
-    std::memcpy(pPropData, &PIN_CATEGORY_CAPTURE, sizeof(GUID)); // the caller's buffer need not be aligned
-    return S_OK;
+    return GetPinCategoryProperty(guidPropSet, dwPropID, pPropData, cbPropData, pcbReturned,
+                                  PIN_CATEGORY_CAPTURE);
 }
 
 STDMETHODIMP CTesk_Stream::QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) {
-    if (guidPropSet != AMPROPSETID_Pin)
-        return E_PROP_SET_UNSUPPORTED;
-    if (dwPropID != AMPROPERTY_PIN_CATEGORY)
-        return E_PROP_ID_UNSUPPORTED;
-    if (pTypeSupport)
-        *pTypeSupport = KSPROPERTY_SUPPORT_GET;
-    return S_OK;
+    return QueryPinCategorySupport(guidPropSet, dwPropID, pTypeSupport);
 }
 
 STDMETHODIMP CTesk_Stream::GetPages(CAUUID* pPages) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "PinCategory.h"
 #include "TestCamPainter.h"
 #include "TestCamera.h"
 #include "TestCameraIds.h"
@@ -304,28 +305,10 @@ STDMETHODIMP CTestCameraStream::Set(REFGUID /*guidPropSet*/, DWORD /*dwPropID*/,
 STDMETHODIMP CTestCameraStream::Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID /*pInstanceData*/,
                                     DWORD /*cbInstanceData*/, LPVOID pPropData, DWORD cbPropData,
                                     DWORD* pcbReturned) {
-    if (guidPropSet != AMPROPSETID_Pin)
-        return E_PROP_SET_UNSUPPORTED;
-    if (dwPropID != AMPROPERTY_PIN_CATEGORY)
-        return E_PROP_ID_UNSUPPORTED;
-    if (!pPropData && !pcbReturned)
-        return E_POINTER;
-    if (pcbReturned)
-        *pcbReturned = sizeof(GUID);
-    if (!pPropData)
-        return S_OK;
-    if (cbPropData < sizeof(GUID))
-        return E_UNEXPECTED;
-    *static_cast<GUID*>(pPropData) = PIN_CATEGORY_CAPTURE;
-    return S_OK;
+    return GetPinCategoryProperty(guidPropSet, dwPropID, pPropData, cbPropData, pcbReturned,
+                                  PIN_CATEGORY_CAPTURE);
 }
 
 STDMETHODIMP CTestCameraStream::QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) {
-    if (guidPropSet != AMPROPSETID_Pin)
-        return E_PROP_SET_UNSUPPORTED;
-    if (dwPropID != AMPROPERTY_PIN_CATEGORY)
-        return E_PROP_ID_UNSUPPORTED;
-    if (pTypeSupport)
-        *pTypeSupport = KSPROPERTY_SUPPORT_GET;
-    return S_OK;
+    return QueryPinCategorySupport(guidPropSet, dwPropID, pTypeSupport);
 }
