@@ -28,18 +28,10 @@
 
 // A new in-process ZarvexDevice filter, held by its IBaseFilter; its pin through ppStream.
 inline ComPtr<IBaseFilter> CreateDevice(CTesk_Stream** ppStream = nullptr) {
-    HRESULT hr = S_OK;
-    CUnknown* pObj = CTesk_Capture::CreateInstance(nullptr, &hr);
-    if (!pObj || FAILED(hr)) {
-        delete pObj;
-        return nullptr;
-    }
-    ComPtr<IBaseFilter> filter;
-    pObj->NonDelegatingAddRef();
-    (void)pObj->NonDelegatingQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf()));
-    pObj->NonDelegatingRelease();
+    CTesk_Capture* pCapture = nullptr;
+    ComPtr<IBaseFilter> filter = CreateInProcessFilter<CTesk_Capture>(&pCapture);
     if (ppStream)
-        *ppStream = static_cast<CTesk_Capture*>(pObj)->Stream();
+        *ppStream = filter ? pCapture->Stream() : nullptr;
     return filter;
 }
 

@@ -32,10 +32,11 @@ private:
     const HRESULT m_hr;
 };
 
-// A new in-process test camera (not through COM), held by its IBaseFilter.
-inline ComPtr<IBaseFilter> CreateTestCamera(CTestCamera** ppCamera = nullptr) {
+// A new in-process filter of class TFilter (created through its CreateInstance, not through COM),
+// held by its IBaseFilter; the object itself through ppObject.
+template <typename TFilter> ComPtr<IBaseFilter> CreateInProcessFilter(TFilter** ppObject = nullptr) {
     HRESULT hr = S_OK;
-    CUnknown* pObj = CTestCamera::CreateInstance(nullptr, &hr);
+    CUnknown* pObj = TFilter::CreateInstance(nullptr, &hr);
     if (!pObj || FAILED(hr)) {
         delete pObj;
         return nullptr;
@@ -44,9 +45,14 @@ inline ComPtr<IBaseFilter> CreateTestCamera(CTestCamera** ppCamera = nullptr) {
     pObj->NonDelegatingAddRef();
     (void)pObj->NonDelegatingQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(filter.GetAddressOf()));
     pObj->NonDelegatingRelease();
-    if (ppCamera)
-        *ppCamera = static_cast<CTestCamera*>(pObj);
+    if (ppObject)
+        *ppObject = static_cast<TFilter*>(pObj);
     return filter;
+}
+
+// A new in-process test camera, held by its IBaseFilter.
+inline ComPtr<IBaseFilter> CreateTestCamera(CTestCamera** ppCamera = nullptr) {
+    return CreateInProcessFilter<CTestCamera>(ppCamera);
 }
 
 // The camera's capture pin.
