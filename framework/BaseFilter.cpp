@@ -1,5 +1,7 @@
 #include "BaseFilter.h"
 
+#include <wrl/client.h>
+
 #include <cwchar>
 
 #include "BasePin.h"
@@ -183,32 +185,26 @@ STDMETHODIMP CBaseFilter::QueryVendorInfo(LPWSTR* /*pVendorInfo*/) {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP CBaseFilter::Register() {
+// IAMovieSetup in both directions: through the older filter mapper, with the filter's own setup
+// data; a filter without setup data has nothing to (un)register.
+HRESULT CBaseFilter::RegisterSetupData(BOOL bRegister) {
     const AMOVIESETUP_FILTER* pSetup = GetSetupData();
     if (!pSetup)
         return S_FALSE;
-    IFilterMapper* pMapper = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
-                                  reinterpret_cast<void**>(&pMapper));
+    Microsoft::WRL::ComPtr<IFilterMapper> mapper;
+    const HRESULT hr = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
+                                        reinterpret_cast<void**>(mapper.GetAddressOf()));
     if (FAILED(hr))
         return hr;
-    hr = RegisterFilterSetupWithMapper1(pMapper, pSetup, TRUE);
-    pMapper->Release();
-    return hr;
+    return RegisterFilterSetupWithMapper1(mapper.Get(), pSetup, bRegister);
+}
+
+STDMETHODIMP CBaseFilter::Register() {
+    return RegisterSetupData(TRUE);
 }
 
 STDMETHODIMP CBaseFilter::Unregister() {
-    const AMOVIESETUP_FILTER* pSetup = GetSetupData();
-    if (!pSetup)
-        return S_FALSE;
-    IFilterMapper* pMapper = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
-                                  reinterpret_cast<void**>(&pMapper));
-    if (FAILED(hr))
-        return hr;
-    hr = RegisterFilterSetupWithMapper1(pMapper, pSetup, FALSE);
-    pMapper->Release();
-    return hr;
+    return RegisterSetupData(FALSE);
 }
 
 HRESULT CBaseFilter::StreamTime(REFERENCE_TIME& rtStream) {

@@ -71,5 +71,8 @@ protected:
     IFilterGraph* m_pGraph = nullptr;
     IMediaEventSink* m_pSink = nullptr;
     volatile LONG m_PinVersion = 1;
+
+private:
+    HRESULT RegisterSetupData(BOOL bRegister);
 };
 COM_CLASSES_END
