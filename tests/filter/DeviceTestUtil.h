@@ -205,94 +205,33 @@ inline PlaceholderLook LookAtPlaceholder(const BYTE* p, size_t cb, int width, in
     return look;
 }
 
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-#endif
+struct RecordedFrame {
+    std::vector<BYTE> bytes;
+    long length;
+    LONGLONG counter;
+};
 
 // A sample-grabber callback that keeps a copy of every frame (or only its first bytes) and the
-// performance counter at its arrival. It lives on the test's stack: no reference counting.
-class CFrameRecorder : public ISampleGrabberCB {
+// performance counter at its arrival.
+class CFrameRecorder : public CGrabberCallback<RecordedFrame> {
 public:
-    virtual ~CFrameRecorder() = default;
-
-    struct Frame {
-        std::vector<BYTE> bytes;
-        long length;
-        LONGLONG counter;
-    };
+    using Frame = RecordedFrame;
 
     // Bytes kept of each frame; the rest is only counted.
     explicit CFrameRecorder(size_t keepBytes = SIZE_MAX) : m_keep(keepBytes) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
-            *ppv = static_cast<ISampleGrabberCB*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP SampleCB(double, IMediaSample*) override { return E_NOTIMPL; }
-    STDMETHODIMP BufferCB(double, BYTE* pBuffer, long length) override {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        try {
-            Frame f;
-            f.length = length;
-            f.counter = now.QuadPart;
-            const size_t keep = length > 0 ? (static_cast<size_t>(length) < m_keep ? length : m_keep) : 0;
-            f.bytes.assign(pBuffer, pBuffer + keep);
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_frames.push_back(std::move(f));
-        } catch (...) {
-            // out of memory in a test: the count simply stops growing
-        }
-        return S_OK;
-    }
-
-    size_t Count() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_frames.size();
-    }
-    std::vector<Frame> Frames() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_frames;
-    }
-    // The frames from index first on.
-    std::vector<Frame> FramesFrom(size_t first) const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (first >= m_frames.size())
-            return {};
-        return std::vector<Frame>(m_frames.begin() + static_cast<std::ptrdiff_t>(first), m_frames.end());
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_frames.clear();
-    }
-    bool WaitFor(size_t n, DWORD timeoutMs) const {
-        const DWORD start = GetTickCount();
-        while (Count() < n) {
-            if (GetTickCount() - start > timeoutMs)
-                return false;
-            Sleep(2);
-        }
+protected:
+    bool MakeFrame(const BYTE* p, long length, LONGLONG counter, RecordedFrame* out) override {
+        out->length = length;
+        out->counter = counter;
+        const size_t keep = length > 0 ? (static_cast<size_t>(length) < m_keep ? length : m_keep) : 0;
+        out->bytes.assign(p, p + keep);
         return true;
     }
 
 private:
     const size_t m_keep;
-    mutable std::mutex m_mutex;
-    std::vector<Frame> m_frames;
 };
-
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
 
 // A client's graph around a device filter: device -> sample grabber -> null renderer, in the
 // platform's filter graph. The grabber takes RGB24 video; with a full type it takes only that.

@@ -43,26 +43,12 @@ inline Microsoft::WRL::ComPtr<IPin> FindPinByDirection(IBaseFilter* pFilter, PIN
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 #endif
 
-// A sample-grabber callback (BufferCB or SampleCB) that decodes each frame's sequence number.
-// It lives on the test's stack or in its fixture: no reference counting, like the capture
-// program's own callback.
-class CFrameCollector : public ISampleGrabberCB {
+// A sample-grabber callback (BufferCB or SampleCB) that keeps one record per frame, made by the
+// derived class from the frame's bytes. It lives on the test's stack or in its fixture: no reference
+// counting, like the capture program's own callback.
+template <typename TFrame> class CGrabberCallback : public ISampleGrabberCB {
 public:
-    virtual ~CFrameCollector() = default;
-
-    struct Frame {
-        std::uint32_t sequence; // valid when decoded
-        bool decoded;
-        long length;
-        LONGLONG counter; // performance counter when the callback ran
-    };
-
-    // The picture size the grabber was given, for decoding.
-    void SetSize(int width, int height) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_width = width;
-        m_height = height;
-    }
+    virtual ~CGrabberCallback() = default;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv)
@@ -89,9 +75,16 @@ public:
         return S_OK;
     }
 
-    std::vector<Frame> Frames() const {
+    std::vector<TFrame> Frames() const {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_frames;
+    }
+    // The frames from index first on.
+    std::vector<TFrame> FramesFrom(size_t first) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (first >= m_frames.size())
+            return {};
+        return std::vector<TFrame>(m_frames.begin() + static_cast<std::ptrdiff_t>(first), m_frames.end());
     }
     size_t Count() const {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -107,27 +100,66 @@ public:
         while (Count() < n) {
             if (GetTickCount() - start > timeoutMs)
                 return false;
-            Sleep(5);
+            Sleep(2);
         }
         return true;
     }
+
+protected:
+    // The record of one frame, built under the callback's lock; counter is the performance counter
+    // when the callback ran. False drops the frame (the count does not grow).
+    virtual bool MakeFrame(const BYTE* p, long length, LONGLONG counter, TFrame* out) = 0;
+
+    mutable std::mutex m_mutex;
 
 private:
     void Record(const BYTE* p, long length) {
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
         std::lock_guard<std::mutex> lock(m_mutex);
-        Frame f = {0, false, length, now.QuadPart};
-        const long need = static_cast<long>(TestCamStride(m_width)) * m_height;
-        if (m_width > 0 && length >= need)
-            f.decoded = TestCamDecodeSequence(p, m_width, m_height, &f.sequence);
-        m_frames.push_back(f);
+        try {
+            TFrame f;
+            if (MakeFrame(p, length, now.QuadPart, &f))
+                m_frames.push_back(std::move(f));
+        } catch (...) {
+            // out of memory in a test: the count simply stops growing
+        }
     }
 
-    mutable std::mutex m_mutex;
+    std::vector<TFrame> m_frames;
+};
+
+struct DecodedFrame {
+    std::uint32_t sequence; // valid when decoded
+    bool decoded;
+    long length;
+    LONGLONG counter; // performance counter when the callback ran
+};
+
+// Decodes each frame's test-camera sequence number.
+class CFrameCollector : public CGrabberCallback<DecodedFrame> {
+public:
+    using Frame = DecodedFrame;
+
+    // The picture size the grabber was given, for decoding.
+    void SetSize(int width, int height) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_width = width;
+        m_height = height;
+    }
+
+protected:
+    bool MakeFrame(const BYTE* p, long length, LONGLONG counter, DecodedFrame* out) override {
+        *out = {0, false, length, counter};
+        const long need = static_cast<long>(TestCamStride(m_width)) * m_height;
+        if (m_width > 0 && length >= need)
+            out->decoded = TestCamDecodeSequence(p, m_width, m_height, &out->sequence);
+        return true;
+    }
+
+private:
     int m_width = 0;
     int m_height = 0;
-    std::vector<Frame> m_frames;
 };
 
 #if defined(__GNUC__)
