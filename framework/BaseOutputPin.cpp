@@ -1,5 +1,7 @@
 #include "BaseOutputPin.h"
 
+#include <wrl/client.h>
+
 CBaseOutputPin::CBaseOutputPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock,
                                HRESULT* phr, const wchar_t* pName)
     : CBasePin(pObjectName, pFilter, pLock, phr, pName, PINDIR_OUTPUT) {}
@@ -63,37 +65,36 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAl
         required.cbAlign = 1;
 
     // The peer's own allocator first: sharing it saves a copy wherever the peer passes buffers on.
-    IMemAllocator* pAlloc = nullptr;
-    HRESULT hr = pPin->GetAllocator(&pAlloc);
-    if (SUCCEEDED(hr) && pAlloc) {
-        ALLOCATOR_PROPERTIES prop = required;
-        hr = DecideBufferSize(pAlloc, &prop);
-        if (SUCCEEDED(hr))
-            hr = pPin->NotifyAllocator(pAlloc, FALSE);
+    // Then one of our own; the first that can be sized and is accepted by the peer is kept.
+    Microsoft::WRL::ComPtr<IMemAllocator> alloc;
+    HRESULT hr = pPin->GetAllocator(alloc.GetAddressOf());
+    if (SUCCEEDED(hr) && alloc) {
+        hr = OfferAllocator(pPin, alloc.Get(), required);
         if (SUCCEEDED(hr)) {
-            *ppAlloc = pAlloc;
+            *ppAlloc = alloc.Detach();
             return S_OK;
         }
     }
-    if (pAlloc) {
-        pAlloc->Release();
-        pAlloc = nullptr;
-    }
+    alloc.Reset();
 
-    hr = InitAllocator(&pAlloc);
-    if (SUCCEEDED(hr) && pAlloc) {
-        ALLOCATOR_PROPERTIES prop = required;
-        hr = DecideBufferSize(pAlloc, &prop);
-        if (SUCCEEDED(hr))
-            hr = pPin->NotifyAllocator(pAlloc, FALSE);
+    hr = InitAllocator(alloc.GetAddressOf());
+    if (SUCCEEDED(hr) && alloc) {
+        hr = OfferAllocator(pPin, alloc.Get(), required);
         if (SUCCEEDED(hr)) {
-            *ppAlloc = pAlloc;
+            *ppAlloc = alloc.Detach();
             return S_OK;
         }
     }
-    if (pAlloc)
-        pAlloc->Release();
     return FAILED(hr) ? hr : E_FAIL;
+}
+
+HRESULT CBaseOutputPin::OfferAllocator(IMemInputPin* pPin, IMemAllocator* pAlloc,
+                                       const ALLOCATOR_PROPERTIES& required) {
+    ALLOCATOR_PROPERTIES prop = required;
+    const HRESULT hr = DecideBufferSize(pAlloc, &prop);
+    if (FAILED(hr))
+        return hr;
+    return pPin->NotifyAllocator(pAlloc, FALSE);
 }
 
 HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** ppAlloc) {

@@ -48,5 +48,9 @@ public:
 protected:
     IMemAllocator* m_pAllocator = nullptr;
     IMemInputPin* m_pInputPin = nullptr;
+
+private:
+    // Sizes pAlloc for the peer's requirements and offers it to the peer.
+    HRESULT OfferAllocator(IMemInputPin* pPin, IMemAllocator* pAlloc, const ALLOCATOR_PROPERTIES& required);
 };
 COM_CLASSES_END

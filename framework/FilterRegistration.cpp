@@ -2,7 +2,11 @@
 // category (step B) and the device category a capture source is listed in.
 #include "FilterModule.h"
 
+#include <wrl/client.h>
+
 #include <string>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -159,13 +163,13 @@ HRESULT RegisterFilterSetupWithMapper1(IFilterMapper* pMapper, const AMOVIESETUP
 }
 
 HRESULT CFilterModule::RegisterWithMapper(BOOL bRegister) const {
-    IFilterMapper2* pMapper2 = nullptr;
-    IFilterMapper* pMapper1 = nullptr;
+    ComPtr<IFilterMapper2> mapper2;
+    ComPtr<IFilterMapper> mapper1;
     HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                  reinterpret_cast<void**>(&pMapper2));
+                                  reinterpret_cast<void**>(mapper2.GetAddressOf()));
     if (FAILED(hr)) {
         hr = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
-                              reinterpret_cast<void**>(&pMapper1));
+                              reinterpret_cast<void**>(mapper1.GetAddressOf()));
         if (FAILED(hr))
             return hr;
     }
@@ -173,25 +177,21 @@ HRESULT CFilterModule::RegisterWithMapper(BOOL bRegister) const {
         const AMOVIESETUP_FILTER* pSetup = m_pTemplates[i].m_pAMovieSetup_Filter;
         if (!pSetup)
             continue;
-        if (pMapper2) {
-            hr = pMapper2->UnregisterFilter(nullptr, nullptr, *m_pTemplates[i].m_ClsID);
+        if (mapper2) {
+            hr = mapper2->UnregisterFilter(nullptr, nullptr, *m_pTemplates[i].m_ClsID);
             if (bRegister) {
                 const REGFILTER2 rf2 = MakeRegFilter2(pSetup);
-                hr = pMapper2->RegisterFilter(*m_pTemplates[i].m_ClsID, m_pTemplates[i].m_Name, nullptr,
-                                              nullptr, nullptr, &rf2);
+                hr = mapper2->RegisterFilter(*m_pTemplates[i].m_ClsID, m_pTemplates[i].m_Name, nullptr,
+                                             nullptr, nullptr, &rf2);
             }
         } else {
-            hr = RegisterFilterSetupWithMapper1(pMapper1, pSetup, bRegister);
+            hr = RegisterFilterSetupWithMapper1(mapper1.Get(), pSetup, bRegister);
         }
         if (hr == kNothingToRemove)
             hr = S_OK;
         if (FAILED(hr))
             break;
     }
-    if (pMapper2)
-        pMapper2->Release();
-    if (pMapper1)
-        pMapper1->Release();
     return hr;
 }
 
@@ -204,9 +204,9 @@ HRESULT CFilterModule::RegisterServer() const {
     if (FAILED(hr) || !m_pDeviceCategory)
         return hr;
 
-    IFilterMapper2* pMapper = nullptr;
+    ComPtr<IFilterMapper2> mapper;
     hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                          reinterpret_cast<void**>(&pMapper));
+                          reinterpret_cast<void**>(mapper.GetAddressOf()));
     if (FAILED(hr))
         return hr;
     for (int i = 0; i < m_cTemplates && SUCCEEDED(hr); ++i) {
@@ -214,13 +214,10 @@ HRESULT CFilterModule::RegisterServer() const {
         if (!pSetup)
             continue;
         const REGFILTER2 rf2 = MakeRegFilter2(pSetup);
-        IMoniker* pMoniker = nullptr;
-        hr = pMapper->RegisterFilter(*m_pTemplates[i].m_ClsID, m_pTemplates[i].m_Name, &pMoniker,
-                                     m_pDeviceCategory, nullptr, &rf2);
-        if (pMoniker)
-            pMoniker->Release();
+        ComPtr<IMoniker> moniker; // the device entry's moniker: not needed, but ours to release
+        hr = mapper->RegisterFilter(*m_pTemplates[i].m_ClsID, m_pTemplates[i].m_Name, moniker.GetAddressOf(),
+                                    m_pDeviceCategory, nullptr, &rf2);
     }
-    pMapper->Release();
     return hr;
 }
 
@@ -228,21 +225,21 @@ HRESULT CFilterModule::UnregisterServer() const {
     CComInit com;
     HRESULT hr = S_OK;
     if (m_pDeviceCategory) {
-        IFilterMapper2* pMapper = nullptr;
+        ComPtr<IFilterMapper2> mapper;
         hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                              reinterpret_cast<void**>(&pMapper));
+                              reinterpret_cast<void**>(mapper.GetAddressOf()));
         if (FAILED(hr))
             return hr;
         for (int i = 0; i < m_cTemplates && SUCCEEDED(hr); ++i) {
             if (!m_pTemplates[i].m_pAMovieSetup_Filter)
                 continue;
-            hr = pMapper->UnregisterFilter(m_pDeviceCategory, nullptr, *m_pTemplates[i].m_ClsID);
+            hr = mapper->UnregisterFilter(m_pDeviceCategory, nullptr, *m_pTemplates[i].m_ClsID);
             // An entry that is not there has nothing to remove; unregistering twice must not
             // leave the COM keys behind.
             if (hr == kNothingToRemove)
                 hr = S_OK;
         }
-        pMapper->Release();
+        mapper.Reset();
         // If the device entry stays, the rest stays too, so the module remains consistently listed.
         if (FAILED(hr))
             return hr;
