@@ -1,0 +1,143 @@
+// The RAII holders: each closes with its own function, exactly once, and keeps the last error.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "ComScope.h"
+#include "SelectObject.h"
+#include "UniqueAny.h"
+
+namespace {
+
+bool HandleIsOpen(HANDLE h) {
+    DWORD flags = 0;
+    return GetHandleInformation(h, &flags) != FALSE;
+}
+
+bool GdiObjectExists(HGDIOBJ h) {
+    return GetObjectType(h) != 0;
+}
+
+} // namespace
+
+TEST(UniqueAnyTest, KernelHandleClosesOnceAndKeepsTheLastError) {
+    HANDLE raw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(nullptr, raw);
+    {
+        win::UniqueHandle event(raw);
+        EXPECT_TRUE(event.is_valid());
+        SetLastError(0xdeadbeef);
+    }
+    EXPECT_EQ(0xdeadbeefu, GetLastError()) << "closing must not hide the caller's error";
+    EXPECT_FALSE(HandleIsOpen(raw));
+}
+
+TEST(UniqueAnyTest, MoveResetReleaseAndPutTransferOwnership) {
+    win::UniqueHandle a(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE raw = a.get();
+    win::UniqueHandle b(std::move(a));
+    EXPECT_FALSE(a.is_valid());
+    EXPECT_EQ(raw, b.get());
+
+    a = std::move(b);
+    EXPECT_EQ(raw, a.get());
+    EXPECT_TRUE(HandleIsOpen(raw));
+
+    HANDLE released = a.release();
+    EXPECT_FALSE(a);
+    EXPECT_TRUE(HandleIsOpen(released)) << "release gives the handle up without closing it";
+    a.reset(released);
+
+    HANDLE* slot = a.put();
+    EXPECT_FALSE(HandleIsOpen(raw)) << "put closes what was held before handing out the slot";
+    *slot = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_TRUE(HandleIsOpen(a.get()));
+}
+
+TEST(UniqueAnyTest, FileHolderTreatsInvalidHandleValueAsEmpty) {
+    SetLastError(0xdeadbeef);
+    win::UniqueFile file(
+        CreateFileW(L"Z:\\no\\such\\folder\\file.bin", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_NE(0xdeadbeefu, GetLastError());
+    EXPECT_FALSE(file.is_valid());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, file.get());
+    win::UniqueHandle none;
+    EXPECT_EQ(nullptr, none.get());
+}
+
+TEST(UniqueAnyTest, DcAndGdiObjectsAreFreedByTheirOwnFunctions) {
+    HDC rawDc = CreateCompatibleDC(nullptr);
+    HBITMAP rawBitmap = CreateCompatibleBitmap(rawDc, 4, 4);
+    HFONT rawFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    LOGFONTW lf = {};
+    ASSERT_NE(0, GetObjectW(rawFont, sizeof lf, &lf));
+    HFONT ownFont = CreateFontIndirectW(&lf);
+    ASSERT_NE(nullptr, rawDc);
+    ASSERT_NE(nullptr, rawBitmap);
+    ASSERT_NE(nullptr, ownFont);
+    {
+        win::UniqueDc dc(rawDc);
+        win::UniqueBitmap bitmap(rawBitmap);
+        win::UniqueFont font(ownFont);
+        EXPECT_EQ(DWORD{OBJ_MEMDC}, GetObjectType(dc.get()));
+    }
+    EXPECT_FALSE(GdiObjectExists(rawDc));
+    EXPECT_FALSE(GdiObjectExists(rawBitmap));
+    EXPECT_FALSE(GdiObjectExists(ownFont));
+}
+
+TEST(UniqueAnyTest, RegistryKeyAndMappedViewClose) {
+    win::UniqueRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.put()));
+    EXPECT_TRUE(key.is_valid());
+    key.reset();
+    EXPECT_FALSE(key.is_valid());
+
+    win::UniqueHandle section(
+        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, nullptr));
+    ASSERT_TRUE(section);
+    void* raw = MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, 0);
+    ASSERT_NE(nullptr, raw);
+    {
+        win::UniqueMappedView view(raw);
+        static_cast<BYTE*>(view.get())[0] = 1;
+    }
+    MEMORY_BASIC_INFORMATION info = {};
+    ASSERT_EQ(sizeof info, VirtualQuery(raw, &info, sizeof info));
+    EXPECT_EQ(DWORD{MEM_FREE}, info.State) << "the view is unmapped";
+}
+
+TEST(SelectGuardTest, PutsThePreviousObjectBackSoTheSelectedOneCanBeDeleted) {
+    win::UniqueDc dc(CreateCompatibleDC(nullptr));
+    win::UniqueBitmap bitmap(CreateCompatibleBitmap(dc.get(), 8, 8));
+    ASSERT_TRUE(dc && bitmap);
+    HGDIOBJ before = GetCurrentObject(dc.get(), OBJ_BITMAP);
+    {
+        win::SelectGuard guard(dc.get(), bitmap.get());
+        EXPECT_TRUE(guard.selected());
+        EXPECT_EQ(bitmap.get(), GetCurrentObject(dc.get(), OBJ_BITMAP));
+        SetLastError(0xdeadbeef);
+    }
+    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_EQ(before, GetCurrentObject(dc.get(), OBJ_BITMAP));
+
+    win::SelectGuard none(nullptr, bitmap.get());
+    EXPECT_FALSE(none.selected());
+}
+
+TEST(ComScopeTest, UndoesOnlyWhatItDid) {
+    {
+        win::ComScope outer;
+        ASSERT_EQ(S_OK, outer.hr());
+        {
+            win::ComScope inner;
+            EXPECT_EQ(S_FALSE, inner.hr()) << "same model again still counts and is undone";
+        }
+        win::ComScope other(COINIT_MULTITHREADED);
+        EXPECT_EQ(RPC_E_CHANGED_MODE, other.hr());
+        EXPECT_FALSE(other.ok());
+    }
+    // Everything was undone: the thread may now choose the other model.
+    win::ComScope mta(COINIT_MULTITHREADED);
+    EXPECT_EQ(S_OK, mta.hr());
+}
