@@ -4,20 +4,13 @@
 #include <new>
 
 #include "FilterSettings.h"
-#include "PinCategory.h"
 #include "PlaceholderPicture.h"
 #include "ResolutionTable.h"
 #include "Tesk_Capture.h"
+#include "VideoType.h"
 #include "ZarvexIds.h"
 
 namespace {
-
-// The VIDEOINFOHEADER of a type, or null when it has none that is whole.
-const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& mt) {
-    if (mt.formattype != FORMAT_VideoInfo || !mt.pbFormat || mt.cbFormat < sizeof(VIDEOINFOHEADER))
-        return nullptr;
-    return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-}
 
 // Bytes of one frame of this header (rows padded to 4 bytes), computed wide so that no header
 // value can wrap it; 0 for a size that is not positive.
@@ -34,29 +27,10 @@ bool OwnerAlive(const SharedFrameHeader& header) {
     return header.hwndOwner != 0 && IsWindow(OwnerWindowOf(header));
 }
 
-LONGLONG PerformanceCounter() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-// The 24-bit bitmap header of ResolutionTable[index], as the channel and every type carry it.
-BITMAPINFOHEADER TableBitmapHeader(int index) {
-    BITMAPINFOHEADER bmi = {};
-    bmi.biSize = sizeof(BITMAPINFOHEADER);
-    bmi.biWidth = ResolutionTable[index].width;
-    bmi.biHeight = ResolutionTable[index].height; // positive: bottom-up
-    bmi.biPlanes = 1;
-    bmi.biBitCount = 24;
-    bmi.biCompression = BI_RGB;
-    bmi.biSizeImage = GetBitmapSize(&bmi);
-    return bmi;
-}
-
 } // namespace
 
 CTesk_Stream::CTesk_Stream(HRESULT* phr, CTesk_Capture* pParent, LPCWSTR pPinName)
-    : CSourceStream(L"ZarvexDevice output pin", phr, pParent, pPinName), m_pParent(pParent),
+    : CCaptureStream(L"ZarvexDevice output pin", phr, pParent, pPinName), m_pParent(pParent),
       m_rtFrameTime(CFilterSettings::kDefaultFrameTime) {
     // Whichever side starts first creates the channel; a pin that can neither open nor create it
     // keeps the object and runs without one (every Lock then fails).
@@ -64,10 +38,7 @@ CTesk_Stream::CTesk_Stream(HRESULT* phr, CTesk_Capture* pParent, LPCWSTR pPinNam
     if (m_pChannel && !m_pChannel->Open(kChannelName))
         (void)m_pChannel->Create(kChannelName, kChannelPayloadSize);
 
-    LARGE_INTEGER freq;
-    if (QueryPerformanceFrequency(&freq) && freq.QuadPart > 0)
-        m_llFrequency = freq.QuadPart;
-    m_llLastFrame = m_llCurrent = PerformanceCounter();
+    m_llLastFrame = m_llCurrent = m_clock.Now();
 
     m_rtFrameTime = CFilterSettings::LoadFrameTime();
     const HRESULT hr = BuildFormat(CFilterSettings::LoadSelectPixel(), &m_mt);
@@ -84,15 +55,11 @@ CTesk_Stream::~CTesk_Stream() {
 STDMETHODIMP CTesk_Stream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv)
         return E_POINTER;
-    if (riid == IID_IAMStreamConfig)
-        return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
-    if (riid == IID_IKsPropertySet)
-        return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
     if (riid == IID_ISpecifyPropertyPages)
         return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
     if (riid == IID_IZarvexSettings)
         return GetInterface(static_cast<IZarvexSettings*>(this), ppv);
-    return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
+    return CCaptureStream::NonDelegatingQueryInterface(riid, ppv);
 }
 
 REFERENCE_TIME CTesk_Stream::FrameTime() {
@@ -110,22 +77,7 @@ HRESULT CTesk_Stream::BuildFormat(int index, CMediaType* pmt) {
         return E_POINTER;
     if (!IsResolutionIndex(index))
         return E_INVALIDARG;
-    // Every field not named here stays zero: clients build their own types from this one with the
-    // other fields zeroed, and a sample grabber compares the whole block.
-    VIDEOINFOHEADER vih = {};
-    vih.AvgTimePerFrame = FrameTime();
-    vih.bmiHeader = TableBitmapHeader(index);
-
-    pmt->InitMediaType();
-    pmt->SetType(&MEDIATYPE_Video);
-    const GUID subtype = GetBitmapSubtype(&vih.bmiHeader);
-    pmt->SetSubtype(&subtype);
-    pmt->SetFormatType(&FORMAT_VideoInfo);
-    pmt->SetTemporalCompression(FALSE);
-    pmt->SetSampleSize(vih.bmiHeader.biSizeImage);
-    if (!pmt->SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof(vih)))
-        return E_OUTOFMEMORY;
-    return S_OK;
+    return BuildRgb24VideoType(ResolutionTable[index].width, ResolutionTable[index].height, FrameTime(), pmt);
 }
 
 HRESULT CTesk_Stream::GetMediaType(int iPosition, CMediaType* pMediaType) {
@@ -252,8 +204,8 @@ HRESULT CTesk_Stream::FillBuffer(IMediaSample* pSample) {
     // pin never sends a burst to catch up.
     const LONGLONG interval = rtFrameTime / 1000;
     for (;;) {
-        m_llCurrent = PerformanceCounter();
-        const LONGLONG elapsed = (m_llCurrent - m_llLastFrame) * 10000 / m_llFrequency;
+        m_llCurrent = m_clock.Now();
+        const LONGLONG elapsed = (m_llCurrent - m_llLastFrame) * 10000 / m_clock.Frequency();
         if (interval - elapsed <= 0)
             break;
         Sleep(1);
@@ -362,47 +314,20 @@ STDMETHODIMP CTesk_Stream::SetFormat(AM_MEDIA_TYPE* pmt) {
     return S_OK;
 }
 
-STDMETHODIMP CTesk_Stream::GetFormat(AM_MEDIA_TYPE** ppmt) {
-    if (!ppmt)
-        return E_POINTER;
-    CAutoLock lock(m_pLock);
-    *ppmt = CreateMediaType(&m_mt);
-    return *ppmt ? S_OK : E_OUTOFMEMORY;
+int CTesk_Stream::CapabilityCount() {
+    return kResolutionCount;
 }
 
-STDMETHODIMP CTesk_Stream::GetNumberOfCapabilities(int* piCount, int* piSize) {
-    if (!piCount || !piSize)
-        return E_POINTER;
-    *piCount = kResolutionCount;
-    *piSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
-    return S_OK;
-}
-
-STDMETHODIMP CTesk_Stream::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) {
-    if (!ppmt || !pSCC)
-        return E_POINTER;
-    *ppmt = nullptr;
-    if (!IsResolutionIndex(iIndex))
-        return E_INVALIDARG;
-
+HRESULT CTesk_Stream::GetCapability(int iIndex, CMediaType* pmt, VIDEO_STREAM_CONFIG_CAPS* pCaps) {
     // Index 0 is table entry 0 here, whatever the current format. No frame time: the client picks
     // one within the interval range below.
-    VIDEOINFOHEADER vih = {};
-    vih.bmiHeader = TableBitmapHeader(iIndex);
-    CMediaType mt;
-    mt.SetType(&MEDIATYPE_Video);
-    mt.SetSubtype(&MEDIASUBTYPE_RGB24);
-    mt.SetFormatType(&FORMAT_VideoInfo);
-    mt.SetTemporalCompression(FALSE);
-    mt.bFixedSizeSamples = FALSE;
-    mt.lSampleSize = vih.bmiHeader.biSizeImage;
-    if (!mt.SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof(vih)))
-        return E_OUTOFMEMORY;
-    *ppmt = CreateMediaType(&mt);
-    if (!*ppmt)
-        return E_OUTOFMEMORY;
+    const HRESULT hr =
+        BuildRgb24VideoType(ResolutionTable[iIndex].width, ResolutionTable[iIndex].height, 0, pmt);
+    if (FAILED(hr))
+        return hr;
+    pmt->bFixedSizeSamples = FALSE; // lSampleSize still gives the frame's size
 
-    VIDEO_STREAM_CONFIG_CAPS caps = {};
+    VIDEO_STREAM_CONFIG_CAPS& caps = *pCaps;
     caps.guid = FORMAT_VideoInfo;
     caps.VideoStandard = 0;
     caps.InputSize = {ResolutionTable[iIndex].width, ResolutionTable[iIndex].height};
@@ -421,24 +346,7 @@ STDMETHODIMP CTesk_Stream::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE*
     caps.MaxFrameInterval = kMaxFrameTime;
     caps.MinBitsPerSecond = 160 * 120 * 24 * 1;
     caps.MaxBitsPerSecond = 640 * 480 * 24 * 30;
-    std::memcpy(pSCC, &caps, sizeof(caps));
     return S_OK;
-}
-
-STDMETHODIMP CTesk_Stream::Set(REFGUID /*guidPropSet*/, DWORD /*dwPropID*/, LPVOID /*pInstanceData*/,
-                               DWORD /*cbInstanceData*/, LPVOID /*pPropData*/, DWORD /*cbPropData*/) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CTesk_Stream::Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID /*pInstanceData*/,
-                               DWORD /*cbInstanceData*/, LPVOID pPropData, DWORD cbPropData,
-                               DWORD* pcbReturned) {
-    return GetPinCategoryProperty(guidPropSet, dwPropID, pPropData, cbPropData, pcbReturned,
-                                  PIN_CATEGORY_CAPTURE);
-}
-
-STDMETHODIMP CTesk_Stream::QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) {
-    return QueryPinCategorySupport(guidPropSet, dwPropID, pTypeSupport);
 }
 
 STDMETHODIMP CTesk_Stream::GetPages(CAUUID* pPages) {

@@ -22,18 +22,15 @@
 #include <memory>
 #include <vector>
 
+#include "CaptureStream.h"
+#include "PerformanceClock.h"
 #include "SharedMem.h"
-#include "SourceStream.h"
 #include "ZarvexSettings.h"
 
 class CTesk_Capture;
 
 COM_CLASSES_BEGIN
-class CTesk_Stream : public IAMStreamConfig,
-                     public IKsPropertySet,
-                     public CSourceStream,
-                     public IZarvexSettings,
-                     public ISpecifyPropertyPages {
+class CTesk_Stream : public CCaptureStream, public IZarvexSettings, public ISpecifyPropertyPages {
 public:
     CTesk_Stream(HRESULT* phr, CTesk_Capture* pParent, LPCWSTR pPinName);
     ~CTesk_Stream() override;
@@ -41,18 +38,8 @@ public:
     DECLARE_IUNKNOWN
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-    // IAMStreamConfig
+    // IAMStreamConfig (the rest, and IKsPropertySet, are CCaptureStream's)
     STDMETHODIMP SetFormat(AM_MEDIA_TYPE* pmt) override;
-    STDMETHODIMP GetFormat(AM_MEDIA_TYPE** ppmt) override;
-    STDMETHODIMP GetNumberOfCapabilities(int* piCount, int* piSize) override;
-    STDMETHODIMP GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) override;
-
-    // IKsPropertySet: the pin category, read-only.
-    STDMETHODIMP Set(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
-                     LPVOID pPropData, DWORD cbPropData) override;
-    STDMETHODIMP Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
-                     LPVOID pPropData, DWORD cbPropData, DWORD* pcbReturned) override;
-    STDMETHODIMP QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) override;
 
     // ISpecifyPropertyPages
     STDMETHODIMP GetPages(CAUUID* pPages) override;
@@ -87,6 +74,11 @@ public:
     static constexpr REFERENCE_TIME kMinFrameTime = 333333;   // 30 frames per second
     static constexpr REFERENCE_TIME kMaxFrameTime = 10000000; // 1 frame per second
 
+protected:
+    // CCaptureStream: one capability per ResolutionTable row.
+    int CapabilityCount() override;
+    HRESULT GetCapability(int iIndex, CMediaType* pmt, VIDEO_STREAM_CONFIG_CAPS* pCaps) override;
+
 private:
     void SetFrameTime(REFERENCE_TIME rtFrameTime);
     // Writes the format into the channel header, sets flag and posts WM_CAMERA_FORMAT (wParam) to a
@@ -96,7 +88,7 @@ private:
     CTesk_Capture* const m_pParent;
     REFERENCE_TIME m_rtStreamTime = 0; // worker: start time of the next sample
     std::unique_ptr<CSharedMem> m_pChannel;
-    LONGLONG m_llFrequency = 1;
+    const CPerformanceClock m_clock;
     LONGLONG m_llLastFrame = 0; // worker: counter at the last delivery
     LONGLONG m_llCurrent = 0;   // worker: pacing scratch
 

@@ -1,75 +1,30 @@
 #include "TestCameraStream.h"
 
-#include <cstring>
-
-#include "PinCategory.h"
 #include "TestCamPainter.h"
 #include "TestCamera.h"
 #include "TestCameraIds.h"
+#include "VideoType.h"
 
 const SIZE CTestCameraStream::kSizes[kSizeCount] = {{640, 480}, {320, 240}, {160, 120}};
 
-namespace {
-
-LONGLONG PerformanceCounter() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-} // namespace
-
 CTestCameraStream::CTestCameraStream(HRESULT* phr, CTestCamera* pParent)
-    : CSourceStream(L"Zarvex Test Camera pin", phr, pParent, TESTCAM_PIN_NAME) {
+    : CCaptureStream(L"Zarvex Test Camera pin", phr, pParent, TESTCAM_PIN_NAME) {
     // A camera has a format before anyone connects it: the largest size at 30 frames per second.
     const HRESULT hr = BuildFormat(0, m_rtFrameTime, &m_mt);
     if (FAILED(hr) && phr)
         *phr = hr;
 }
 
-STDMETHODIMP CTestCameraStream::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    if (riid == IID_IAMStreamConfig)
-        return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
-    if (riid == IID_IKsPropertySet)
-        return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
-    return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
-}
-
 HRESULT CTestCameraStream::BuildFormat(int index, REFERENCE_TIME rtFrameTime, CMediaType* pmt) {
     if (index < 0 || index >= kSizeCount)
         return E_INVALIDARG;
-    // Every field not named here stays zero: a capture client (ours included) builds its sample
-    // grabber's type from this format with the other fields zeroed, and the grabber compares the
-    // whole block.
-    VIDEOINFOHEADER vih = {};
-    vih.AvgTimePerFrame = rtFrameTime;
-    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih.bmiHeader.biWidth = kSizes[index].cx;
-    vih.bmiHeader.biHeight = kSizes[index].cy;
-    vih.bmiHeader.biPlanes = 1;
-    vih.bmiHeader.biBitCount = 24;
-    vih.bmiHeader.biCompression = BI_RGB;
-    vih.bmiHeader.biSizeImage = GetBitmapSize(&vih.bmiHeader);
-
-    pmt->InitMediaType();
-    pmt->SetType(&MEDIATYPE_Video);
-    const GUID subtype = GetBitmapSubtype(&vih.bmiHeader);
-    pmt->SetSubtype(&subtype);
-    pmt->SetFormatType(&FORMAT_VideoInfo);
-    pmt->SetTemporalCompression(FALSE);
-    pmt->SetSampleSize(vih.bmiHeader.biSizeImage);
-    if (!pmt->SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof(vih)))
-        return E_OUTOFMEMORY;
-    return S_OK;
+    return BuildRgb24VideoType(kSizes[index].cx, kSizes[index].cy, rtFrameTime, pmt);
 }
 
 int CTestCameraStream::FormatIndex(const AM_MEDIA_TYPE* pmt) {
-    if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != MEDIASUBTYPE_RGB24 ||
-        pmt->formattype != FORMAT_VideoInfo || !pmt->pbFormat || pmt->cbFormat < sizeof(VIDEOINFOHEADER))
+    const VIDEOINFOHEADER* pvih = VideoInfoOf(*pmt);
+    if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != MEDIASUBTYPE_RGB24 || !pvih)
         return -1;
-    const VIDEOINFOHEADER* pvih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat);
     const BITMAPINFOHEADER& bmi = pvih->bmiHeader;
     if (bmi.biBitCount != 24 || bmi.biCompression != BI_RGB)
         return -1;
@@ -117,8 +72,8 @@ HRESULT CTestCameraStream::SetMediaType(const CMediaType* pMediaType) {
     const HRESULT hr = CSourceStream::SetMediaType(pMediaType);
     if (FAILED(hr))
         return hr;
-    const VIDEOINFOHEADER* pvih = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
-    if (pvih && m_mt.FormatLength() >= sizeof(VIDEOINFOHEADER) && pvih->AvgTimePerFrame != 0)
+    const VIDEOINFOHEADER* pvih = VideoInfoOf(m_mt);
+    if (pvih && pvih->AvgTimePerFrame != 0)
         m_rtFrameTime = pvih->AvgTimePerFrame;
     return S_OK;
 }
@@ -127,8 +82,8 @@ HRESULT CTestCameraStream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PRO
     if (!pAlloc || !pProperties)
         return E_POINTER;
     CAutoLock lock(m_pLock);
-    const VIDEOINFOHEADER* pvih = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
-    if (!pvih || m_mt.FormatLength() < sizeof(VIDEOINFOHEADER))
+    const VIDEOINFOHEADER* pvih = VideoInfoOf(m_mt);
+    if (!pvih)
         return E_UNEXPECTED;
     ALLOCATOR_PROPERTIES request = *pProperties;
     // Never a single buffer: the platform's Smart Tee (which a capture graph builder puts behind a
@@ -152,8 +107,8 @@ HRESULT CTestCameraStream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PRO
 HRESULT CTestCameraStream::OnThreadCreate() {
     // The thread that starts us holds the filter lock while it waits for this answer, so the
     // format cannot change under these reads.
-    const VIDEOINFOHEADER* pvih = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format());
-    if (!pvih || m_mt.FormatLength() < sizeof(VIDEOINFOHEADER))
+    const VIDEOINFOHEADER* pvih = VideoInfoOf(m_mt);
+    if (!pvih)
         return E_UNEXPECTED;
     m_nWidth = pvih->bmiHeader.biWidth;
     m_nHeight = pvih->bmiHeader.biHeight;
@@ -161,14 +116,10 @@ HRESULT CTestCameraStream::OnThreadCreate() {
     m_rtWorkerFrameTime = m_rtFrameTime;
     m_rtStream = 0;
     m_dwSequence = 0;
-
-    LARGE_INTEGER freq;
-    QueryPerformanceFrequency(&freq);
-    m_llFrequency = freq.QuadPart > 0 ? freq.QuadPart : 1;
-    m_llFrameTicks = m_rtWorkerFrameTime * m_llFrequency / 10000000;
+    m_llFrameTicks = m_clock.TicksFromReferenceTime(m_rtWorkerFrameTime);
     if (m_llFrameTicks < 1)
         m_llFrameTicks = 1;
-    m_llDue = PerformanceCounter(); // the first frame goes out at once
+    m_llDue = m_clock.Now(); // the first frame goes out at once
     return S_OK;
 }
 
@@ -186,10 +137,10 @@ HRESULT CTestCameraStream::FillBuffer(IMediaSample* pSample) {
     // Pace against a fixed schedule of one frame time per frame, so the average rate is the frame
     // rate and not a little under it. After a stall of more than a frame the schedule restarts
     // from now: a real camera does not send a burst of old frames to catch up.
-    LONGLONG now = PerformanceCounter();
+    LONGLONG now = m_clock.Now();
     while (now < m_llDue) {
         Sleep(1);
-        now = PerformanceCounter();
+        now = m_clock.Now();
     }
     if (now - m_llDue > m_llFrameTicks)
         m_llDue = now;
@@ -245,38 +196,12 @@ STDMETHODIMP CTestCameraStream::SetFormat(AM_MEDIA_TYPE* pmt) {
     return S_OK;
 }
 
-STDMETHODIMP CTestCameraStream::GetFormat(AM_MEDIA_TYPE** ppmt) {
-    if (!ppmt)
-        return E_POINTER;
-    CAutoLock lock(m_pLock);
-    *ppmt = CreateMediaType(&m_mt);
-    return *ppmt ? S_OK : E_OUTOFMEMORY;
-}
-
-STDMETHODIMP CTestCameraStream::GetNumberOfCapabilities(int* piCount, int* piSize) {
-    if (!piCount || !piSize)
-        return E_POINTER;
-    *piCount = kSizeCount;
-    *piSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
-    return S_OK;
-}
-
-STDMETHODIMP CTestCameraStream::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) {
-    if (!ppmt || !pSCC)
-        return E_POINTER;
-    *ppmt = nullptr;
-    if (iIndex < 0 || iIndex >= kSizeCount)
-        return E_INVALIDARG;
-    CMediaType mt;
-    HRESULT hr = BuildFormat(iIndex, kDefaultFrameTime, &mt);
+HRESULT CTestCameraStream::GetCapability(int iIndex, CMediaType* pmt, VIDEO_STREAM_CONFIG_CAPS* pCaps) {
+    const HRESULT hr = BuildFormat(iIndex, kDefaultFrameTime, pmt);
     if (FAILED(hr))
         return hr;
-    *ppmt = CreateMediaType(&mt);
-    if (!*ppmt)
-        return E_OUTOFMEMORY;
-
     const SIZE size = kSizes[iIndex];
-    VIDEO_STREAM_CONFIG_CAPS caps = {};
+    VIDEO_STREAM_CONFIG_CAPS& caps = *pCaps;
     caps.guid = FORMAT_VideoInfo;
     caps.VideoStandard = 0;
     caps.InputSize = size;
@@ -293,22 +218,5 @@ STDMETHODIMP CTestCameraStream::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, 
     caps.MaxFrameInterval = kMaxFrameTime;
     caps.MinBitsPerSecond = size.cx * size.cy * 24 * 1;
     caps.MaxBitsPerSecond = size.cx * size.cy * 24 * 30;
-    std::memcpy(pSCC, &caps, sizeof(caps));
     return S_OK;
-}
-
-STDMETHODIMP CTestCameraStream::Set(REFGUID /*guidPropSet*/, DWORD /*dwPropID*/, LPVOID /*pInstanceData*/,
-                                    DWORD /*cbInstanceData*/, LPVOID /*pPropData*/, DWORD /*cbPropData*/) {
-    return E_NOTIMPL;
-}
-
-STDMETHODIMP CTestCameraStream::Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID /*pInstanceData*/,
-                                    DWORD /*cbInstanceData*/, LPVOID pPropData, DWORD cbPropData,
-                                    DWORD* pcbReturned) {
-    return GetPinCategoryProperty(guidPropSet, dwPropID, pPropData, cbPropData, pcbReturned,
-                                  PIN_CATEGORY_CAPTURE);
-}
-
-STDMETHODIMP CTestCameraStream::QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) {
-    return QueryPinCategorySupport(guidPropSet, dwPropID, pTypeSupport);
 }

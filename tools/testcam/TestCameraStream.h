@@ -3,7 +3,7 @@
 // It pushes 24-bit RGB frames whose top band encodes a sequence number (TestCamCode.h), paced from
 // the performance counter at the frame time and stamped with stream times counted from 0 at each
 // start. Like a hardware camera it answers IAMStreamConfig (its sizes at 1..30 frames per second)
-// and IKsPropertySet (pin category: capture).
+// and IKsPropertySet (pin category: capture), through CCaptureStream.
 //
 // Threading: the application's threads call the IAMStreamConfig methods and connect the pin under
 // the filter lock. The format can change only while the filter is stopped. The worker reads the
@@ -11,31 +11,18 @@
 // then uses only its own copies, so it never needs the filter lock while streaming.
 #pragma once
 
-#include "DShowHeaders.h"
-#include "SourceStream.h"
+#include "CaptureStream.h"
+#include "PerformanceClock.h"
 
 class CTestCamera;
 
 COM_CLASSES_BEGIN
-class CTestCameraStream : public IAMStreamConfig, public IKsPropertySet, public CSourceStream {
+class CTestCameraStream : public CCaptureStream {
 public:
     CTestCameraStream(HRESULT* phr, CTestCamera* pParent);
 
-    DECLARE_IUNKNOWN
-    STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-
     // IAMStreamConfig
     STDMETHODIMP SetFormat(AM_MEDIA_TYPE* pmt) override;
-    STDMETHODIMP GetFormat(AM_MEDIA_TYPE** ppmt) override;
-    STDMETHODIMP GetNumberOfCapabilities(int* piCount, int* piSize) override;
-    STDMETHODIMP GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) override;
-
-    // IKsPropertySet
-    STDMETHODIMP Set(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
-                     LPVOID pPropData, DWORD cbPropData) override;
-    STDMETHODIMP Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
-                     LPVOID pPropData, DWORD cbPropData, DWORD* pcbReturned) override;
-    STDMETHODIMP QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) override;
 
     // CSourceStream
     HRESULT FillBuffer(IMediaSample* pSample) override;
@@ -60,6 +47,11 @@ public:
     // The camera's type for table entry `index` at this frame time; E_INVALIDARG outside the table.
     static HRESULT BuildFormat(int index, REFERENCE_TIME rtFrameTime, CMediaType* pmt);
 
+protected:
+    // CCaptureStream: one capability per size.
+    int CapabilityCount() override { return kSizeCount; }
+    HRESULT GetCapability(int iIndex, CMediaType* pmt, VIDEO_STREAM_CONFIG_CAPS* pCaps) override;
+
 private:
     // The table index of a type the camera can deliver, or -1.
     static int FormatIndex(const AM_MEDIA_TYPE* pmt);
@@ -74,7 +66,7 @@ private:
     REFERENCE_TIME m_rtWorkerFrameTime = kDefaultFrameTime;
     REFERENCE_TIME m_rtStream = 0;
     DWORD m_dwSequence = 0;
-    LONGLONG m_llFrequency = 1;
+    const CPerformanceClock m_clock;
     LONGLONG m_llFrameTicks = 1;
     LONGLONG m_llDue = 0;
 };
