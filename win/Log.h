@@ -6,6 +6,7 @@
 //
 //     LOG_IF_FAILED(pControl->Stop());        // HRESULTs
 //     LOG_IF_WIN32_FALSE(SetEvent(hEvent));   // BOOL-returning Win32 calls; logs GetLastError()
+//     LOG_IF_WIN32_ERROR(RegSetValueExA(...)); // calls that return an error code (the registry)
 //
 // Under Wine the lines appear with WINEDEBUG=+debugstr (ZARVEX_WINEDEBUG=+debugstr on the bench).
 // Logging keeps the thread's last error, so it can sit inside error paths.
@@ -43,7 +44,14 @@ template <typename T> T LogIfWin32False(T result, const char* file, int line, co
     return result;
 }
 
+inline LONG LogIfWin32Error(LONG error, const char* file, int line, const char* expr) noexcept {
+    if (error != ERROR_SUCCESS)
+        LogFailure(file, line, expr, "failed with error", static_cast<unsigned long>(error));
+    return error;
+}
+
 } // namespace win
 
 #define LOG_IF_FAILED(expr) ::win::LogIfFailed((expr), __FILE__, __LINE__, #expr)
 #define LOG_IF_WIN32_FALSE(expr) ::win::LogIfWin32False((expr), __FILE__, __LINE__, #expr)
+#define LOG_IF_WIN32_ERROR(expr) ::win::LogIfWin32Error((expr), __FILE__, __LINE__, #expr)

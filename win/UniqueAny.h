@@ -20,6 +20,12 @@ template <typename T, auto Close, typename Invalid> struct HandlePolicy {
     // The close function's result is not examined: a holder has no caller to report it to, and
     // every close used here fails only for a handle that was never valid.
     static void CloseHandleValue(Type h) noexcept { (void)Close(h); }
+    // The same close for a caller that reports its failure (UniqueAny::close).
+    static bool CloseChecked(Type h) noexcept { return Succeeded(Close(h)); }
+
+private:
+    static bool Succeeded(BOOL result) noexcept { return result != FALSE; } // CloseHandle, DeleteDC, ...
+    static bool Succeeded(LONG result) noexcept { return result == ERROR_SUCCESS; } // RegCloseKey
 };
 
 // Most handles are null when invalid; file handles use INVALID_HANDLE_VALUE.
@@ -59,6 +65,14 @@ public:
             ::SetLastError(dwError);
         }
         m_h = h;
+    }
+    // Closes what is held now and says whether the close function succeeded, for a caller that
+    // reports a failed close (a file whose last buffered write fails at its close). Unlike reset,
+    // the last error is then the close's own. Nothing held counts as success.
+    bool close() noexcept {
+        if (!is_valid())
+            return true;
+        return Policy::CloseChecked(release());
     }
     // Gives up ownership without closing.
     Type release() noexcept {

@@ -65,6 +65,28 @@ TEST(UniqueAnyTest, FileHolderTreatsInvalidHandleValueAsEmpty) {
     EXPECT_EQ(nullptr, none.get());
 }
 
+TEST(UniqueAnyTest, CloseReportsWhetherTheCloseFunctionSucceeded) {
+    HANDLE raw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(nullptr, raw);
+    win::UniqueHandle event(raw);
+    EXPECT_TRUE(event.close());
+    EXPECT_FALSE(event.is_valid());
+    EXPECT_FALSE(HandleIsOpen(raw));
+    EXPECT_TRUE(event.close()) << "nothing held: nothing to fail";
+
+    // A value that was never a handle: the close fails, the holder is empty all the same, and the
+    // last error is the close's, for the caller to report.
+    win::UniqueHandle bogus(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7ffffff0)));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(bogus.close());
+    EXPECT_EQ(DWORD{ERROR_INVALID_HANDLE}, GetLastError());
+    EXPECT_FALSE(bogus.is_valid());
+
+    win::UniqueRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.put()));
+    EXPECT_TRUE(key.close()) << "RegCloseKey reports success as ERROR_SUCCESS, not as TRUE";
+}
+
 TEST(UniqueAnyTest, DcAndGdiObjectsAreFreedByTheirOwnFunctions) {
     HDC rawDc = CreateCompatibleDC(nullptr);
     HBITMAP rawBitmap = CreateCompatibleBitmap(rawDc, 4, 4);

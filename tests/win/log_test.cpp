@@ -21,6 +21,11 @@ TEST(LogTest, ResultsPassThroughAndTheLastErrorIsKept) {
     EXPECT_EQ(FALSE, LOG_IF_WIN32_FALSE(FALSE));
     EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, GetLastError());
     EXPECT_EQ(TRUE, LOG_IF_WIN32_FALSE(TRUE));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(LONG{ERROR_FILE_NOT_FOUND}, LOG_IF_WIN32_ERROR(LONG{ERROR_FILE_NOT_FOUND}));
+    EXPECT_EQ(LONG{ERROR_SUCCESS}, LOG_IF_WIN32_ERROR(LONG{ERROR_SUCCESS}));
+    EXPECT_EQ(0xdeadbeefu, GetLastError());
 }
 
 TEST(LogTest, EvaluatesItsExpressionOnce) {
