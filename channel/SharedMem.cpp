@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "Log.h"
+
 namespace {
 
 // Time the joining side gives the creator to make its mutex after the section: the creator does
@@ -29,14 +31,14 @@ BOOL CSharedMem::Fail() {
 }
 
 BOOL CSharedMem::MapWholeSection() {
-    m_pView = static_cast<BYTE*>(MapViewOfFile(m_hSection, FILE_MAP_WRITE, 0, 0, 0));
+    m_pView.reset(MapViewOfFile(m_hSection.get(), FILE_MAP_WRITE, 0, 0, 0));
     if (!m_pView)
         return FALSE;
     // Anyone may have made a section of this name. Refuse one too small for the layout, or one whose
     // pages are only reserved (SEC_RESERVE), so that no access through the header can fault or
     // reach past the mapping.
     MEMORY_BASIC_INFORMATION info = {};
-    if (VirtualQuery(m_pView, &info, sizeof info) != sizeof info || info.State != MEM_COMMIT ||
+    if (VirtualQuery(m_pView.get(), &info, sizeof info) != sizeof info || info.State != MEM_COMMIT ||
         info.RegionSize < kChannelSectionSize) {
         ::SetLastError(ERROR_INVALID_DATA);
         return FALSE;
@@ -50,10 +52,10 @@ BOOL CSharedMem::Open(const char* name) {
         m_dwLastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    m_hSection = OpenFileMappingA(FILE_MAP_WRITE, FALSE, name + 1);
+    m_hSection.reset(OpenFileMappingA(FILE_MAP_WRITE, FALSE, name + 1));
     if (!m_hSection)
         return Fail();
-    m_hMutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);
+    m_hMutex.reset(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name));
     if (!m_hMutex)
         return Fail();
     if (!MapWholeSection())
@@ -72,8 +74,8 @@ BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
         return FALSE;
     }
     SetName(name);
-    m_hSection =
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, payloadSize + 4, name + 1);
+    m_hSection.reset(
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, payloadSize + 4, name + 1));
     m_dwLastError = ::GetLastError();
     if (!m_hSection)
         return Fail();
@@ -82,7 +84,7 @@ BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
         // The other side created the section between our failed Open and now. Join it as Open
         // would, and leave its header alone: the creator initialises it under its own mutex.
         for (int attempt = 1;; ++attempt) {
-            m_hMutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name);
+            m_hMutex.reset(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name));
             if (m_hMutex)
                 break;
             // Taken now: the sleep must not decide which error the caller sees.
@@ -99,7 +101,7 @@ BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
         return TRUE;
     }
 
-    m_hMutex = CreateMutexA(nullptr, TRUE, name);
+    m_hMutex.reset(CreateMutexA(nullptr, TRUE, name));
     m_dwLastError = ::GetLastError();
     if (!m_hMutex || m_dwLastError == ERROR_ALREADY_EXISTS) {
         // A mutex that already exists was not given to us as owned; we cannot initialise safely.
@@ -111,14 +113,15 @@ BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
         // Closing a handle does not give up ownership: the mutex would stay ours until this thread
         // ends, and every Lock of the other side would time out meanwhile.
         const DWORD error = ::GetLastError();
-        (void)ReleaseMutex(m_hMutex); // we own it, so this cannot fail in a way worth reporting
+        (void)LOG_IF_WIN32_FALSE(
+            ReleaseMutex(m_hMutex.get())); // we own it, so this cannot fail in a way worth reporting
         ::SetLastError(error);
         return Fail();
     }
 
-    std::memcpy(m_pView, &payloadSize, sizeof payloadSize);
-    std::memset(m_pView + 4, 0, payloadSize);
-    if (!ReleaseMutex(m_hMutex))
+    std::memcpy(View(), &payloadSize, sizeof payloadSize);
+    std::memset(View() + 4, 0, payloadSize);
+    if (!ReleaseMutex(m_hMutex.get()))
         return Fail();
     m_bOpened = TRUE;
     return TRUE;
@@ -129,7 +132,7 @@ BOOL CSharedMem::Lock() {
         m_dwLastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    const DWORD r = WaitForSingleObject(m_hMutex, kLockTimeoutMs);
+    const DWORD r = WaitForSingleObject(m_hMutex.get(), kLockTimeoutMs);
     // An abandoned mutex is ours now: the owner died, the header is still usable.
     if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED)
         return TRUE;
@@ -142,7 +145,7 @@ BOOL CSharedMem::Unlock() {
         m_dwLastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    if (!ReleaseMutex(m_hMutex)) {
+    if (!ReleaseMutex(m_hMutex.get())) {
         m_dwLastError = ::GetLastError();
         return FALSE;
     }
@@ -153,23 +156,17 @@ SharedFrameHeader* CSharedMem::Header() {
     if (!m_pView)
         return nullptr;
     DWORD sizeWord;
-    std::memcpy(&sizeWord, m_pView, sizeof sizeWord);
+    std::memcpy(&sizeWord, View(), sizeof sizeWord);
     if (sizeWord == 0)
         return nullptr;
-    return reinterpret_cast<SharedFrameHeader*>(m_pView + 4);
+    return reinterpret_cast<SharedFrameHeader*>(View() + 4);
 }
 
 void CSharedMem::Close() {
-    if (m_hMutex)
-        CloseHandle(m_hMutex);
-    if (m_hSection) {
-        if (m_pView)
-            UnmapViewOfFile(m_pView);
-        CloseHandle(m_hSection);
-    }
-    m_hMutex = nullptr;
-    m_hSection = nullptr;
-    m_pView = nullptr;
+    // The holders keep the thread's last error, so Fail() can close and still report the cause.
+    m_hMutex.reset();
+    m_pView.reset();
+    m_hSection.reset();
     std::memset(m_szName, 0, sizeof m_szName);
     m_bOpened = FALSE;
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "SharedFrameHeader.h"
+#include "UniqueAny.h"
 
 class CSharedMem {
 public:
@@ -40,10 +41,13 @@ private:
     // Records ::GetLastError(), closes what was obtained, reports failure.
     BOOL Fail();
 
+    BYTE* View() const { return static_cast<BYTE*>(m_pView.get()); }
+
     BOOL m_bOpened = FALSE;
-    HANDLE m_hSection = nullptr;
-    HANDLE m_hMutex = nullptr;
-    BYTE* m_pView = nullptr;
+    // Declared so that the view goes before the section it maps.
+    win::UniqueHandle m_hSection;
+    win::UniqueHandle m_hMutex;
+    win::UniqueMappedView m_pView;
     DWORD m_dwLastError = 0;
     char m_szName[64] = {};
 };
