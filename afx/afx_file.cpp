@@ -27,11 +27,6 @@ int CauseFromError(DWORD error) {
 
 } // namespace
 
-CFile::~CFile() {
-    if (m_hFile != INVALID_HANDLE_VALUE)
-        CloseHandle(m_hFile);
-}
-
 BOOL CFile::Open(const char* path, unsigned flags, CFileException* pError) {
     Close();
     DWORD access = GENERIC_READ;
@@ -49,38 +44,34 @@ BOOL CFile::Open(const char* path, unsigned flags, CFileException* pError) {
         }
         return FALSE;
     }
-    m_hFile = h;
+    m_hFile.reset(h);
     return TRUE;
 }
 
 ULONGLONG CFile::GetLength() const {
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(m_hFile, &size))
+    if (!GetFileSizeEx(m_hFile.get(), &size))
         ThrowLastError();
     return static_cast<ULONGLONG>(size.QuadPart);
 }
 
 UINT CFile::Read(void* buffer, UINT count) {
     DWORD got = 0;
-    if (count && !ReadFile(m_hFile, buffer, count, &got, nullptr))
+    if (count && !ReadFile(m_hFile.get(), buffer, count, &got, nullptr))
         ThrowLastError();
     return got;
 }
 
 void CFile::Write(const void* buffer, UINT count) {
     DWORD put = 0;
-    if (count && !WriteFile(m_hFile, buffer, count, &put, nullptr))
+    if (count && !WriteFile(m_hFile.get(), buffer, count, &put, nullptr))
         ThrowLastError();
     if (put != count)
         AfxThrowFileException(CFileException::diskFull, ERROR_DISK_FULL);
 }
 
 void CFile::Close() {
-    if (m_hFile == INVALID_HANDLE_VALUE)
-        return;
-    const BOOL ok = CloseHandle(m_hFile);
-    m_hFile = INVALID_HANDLE_VALUE;
-    if (!ok)
+    if (m_hFile && !m_hFile.close())
         ThrowLastError();
 }
 

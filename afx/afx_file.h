@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "UniqueAny.h"
 #include "afx_exceptions.h"
 
 class CFile {
@@ -18,7 +19,8 @@ public:
     CFile() = default;
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
-    ~CFile();
+    // Closes the file without reporting a failed close (a destructor must not throw).
+    ~CFile() = default;
 
     // FALSE (and the cause in *pError, when given) if the file cannot be opened.
     BOOL Open(const char* path, unsigned flags, CFileException* pError = nullptr);
@@ -26,9 +28,13 @@ public:
     ULONGLONG GetLength() const;
     UINT Read(void* buffer, UINT count);
     void Write(const void* buffer, UINT count);
+    // Throws CFileException when the close itself fails (the last buffered write can fail there).
     void Close();
 
     static void Remove(const char* path);
 
-    HANDLE m_hFile = INVALID_HANDLE_VALUE;
+    // The open file's handle, INVALID_HANDLE_VALUE when none is open.
+    operator HANDLE() const { return m_hFile.get(); }
+
+    win::UniqueFile m_hFile;
 };

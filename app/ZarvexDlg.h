@@ -48,7 +48,9 @@ private:
     void RefillClipList();
 
     // Declaration order is construction order; the COM scope is made first and destroyed last.
-    CComScope m_com;
+    // Its result is not examined: a failure shows up later as failing COM calls, which every user
+    // of COM in the program already handles.
+    win::ComScope m_com;
     CCriticalSection m_csFrames;       // guards the frame ring: its reallocation and every stored frame
     CFrameStore m_ring{&m_csFrames};   // the last PreTime + EndTime seconds of video
     CFrameStore* m_pRing = nullptr;    // where live frames go; ResetFrameStore points it at m_ring
