@@ -42,10 +42,10 @@ public:
     // VER_PLATFORM_WIN32_WINDOWS (1) until DllMain read the real one.
     static DWORD Platform();
 
-    // Step A of registration: the COM class keys of every template (CLSID\{...} with its
-    // InprocServer32 path and "Both" threading), or their removal with all subkeys.
+    // The COM class keys of every template (CLSID\{...} with its InprocServer32 path and "Both"
+    // threading), or their removal with all subkeys.
     HRESULT RegisterComClasses(BOOL bRegister) const;
-    // Step B: every template with setup data in the default filter category, through
+    // Every template with setup data in the filter mapper's default filter category, through
     // IFilterMapper2 or, where that cannot be created, the older IFilterMapper.
     HRESULT RegisterWithMapper(BOOL bRegister) const;
 
@@ -53,6 +53,9 @@ public:
     int TemplateCount() const { return m_cTemplates; }
 
 private:
+    // Every template with setup data listed in (or removed from) the device category.
+    HRESULT RegisterInDeviceCategory(BOOL bRegister) const;
+
     const CFactoryTemplate* const m_pTemplates;
     const int m_cTemplates;
     const CLSID* const m_pDeviceCategory;

@@ -1,10 +1,13 @@
-// Registration half of CFilterModule: COM class keys (step A), the filter mapper's default
-// category (step B) and the device category a capture source is listed in.
+// Registration half of CFilterModule: the COM class keys, the filter mapper's default category and
+// the device category a capture source is listed in.
 #include "FilterModule.h"
 
 #include <wrl/client.h>
 
 #include <string>
+
+#include "ComScope.h"
+#include "UniqueAny.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -12,23 +15,6 @@ namespace {
 
 const HRESULT kNothingToRemove = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND); // 0x80070002
 const GUID kNullGuid = {};
-
-// Closes a registry key when it leaves scope.
-class CRegKey {
-public:
-    CRegKey() = default;
-    ~CRegKey() {
-        if (m_hKey)
-            RegCloseKey(m_hKey);
-    }
-    CRegKey(const CRegKey&) = delete;
-    CRegKey& operator=(const CRegKey&) = delete;
-    HKEY* operator&() { return &m_hKey; }
-    operator HKEY() const { return m_hKey; }
-
-private:
-    HKEY m_hKey = nullptr;
-};
 
 std::wstring ClassKeyName(const CLSID& clsid) {
     WCHAR szClsid[40] = {};
@@ -44,20 +30,20 @@ LONG SetStringValue(HKEY hKey, const WCHAR* pName, const WCHAR* pValue) {
 // Deletes hParent\pName with everything below it, depth first. A key that cannot be opened counts
 // as already gone.
 LONG DeleteKeyTree(HKEY hParent, const WCHAR* pName) {
-    CRegKey key;
-    if (RegOpenKeyExW(hParent, pName, 0, MAXIMUM_ALLOWED, &key) != ERROR_SUCCESS)
+    win::UniqueRegKey key;
+    if (RegOpenKeyExW(hParent, pName, 0, MAXIMUM_ALLOWED, key.put()) != ERROR_SUCCESS)
         return ERROR_SUCCESS;
     std::wstring previous;
     for (;;) {
         WCHAR szSub[MAX_PATH + 1];
         DWORD cch = MAX_PATH + 1;
-        if (RegEnumKeyExW(key, 0, szSub, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(key.get(), 0, szSub, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         // Index 0 again naming the subkey just handled means it could not be removed (for example
         // it could not be opened): report that instead of enumerating it forever.
         if (previous == szSub)
             return ERROR_ACCESS_DENIED;
-        const LONG lErr = DeleteKeyTree(key, szSub);
+        const LONG lErr = DeleteKeyTree(key.get(), szSub);
         if (lErr != ERROR_SUCCESS)
             return lErr;
         previous = szSub;
@@ -86,23 +72,6 @@ REGFILTER2 MakeRegFilter2(const AMOVIESETUP_FILTER* pSetup) {
     return rf2;
 }
 
-// Initialises COM for the registration entry points and undoes exactly what it did.
-class CComInit {
-public:
-    CComInit() : m_hr(CoInitialize(nullptr)) {}
-    ~CComInit() {
-        // Let COM drop the mapper's module now rather than at process exit; regsvr32 ends soon anyway.
-        CoFreeUnusedLibraries();
-        if (SUCCEEDED(m_hr))
-            CoUninitialize();
-    }
-    CComInit(const CComInit&) = delete;
-    CComInit& operator=(const CComInit&) = delete;
-
-private:
-    const HRESULT m_hr;
-};
-
 } // namespace
 
 HRESULT CFilterModule::RegisterComClasses(BOOL bRegister) const {
@@ -124,17 +93,17 @@ HRESULT CFilterModule::RegisterComClasses(BOOL bRegister) const {
         return hr;
     for (int i = 0; i < m_cTemplates; ++i) {
         const std::wstring name = ClassKeyName(*m_pTemplates[i].m_ClsID);
-        CRegKey classKey;
-        LONG lErr = RegCreateKeyW(HKEY_CLASSES_ROOT, name.c_str(), &classKey);
+        win::UniqueRegKey classKey;
+        LONG lErr = RegCreateKeyW(HKEY_CLASSES_ROOT, name.c_str(), classKey.put());
         if (lErr == ERROR_SUCCESS)
-            lErr = SetStringValue(classKey, nullptr, m_pTemplates[i].m_Name);
-        CRegKey serverKey;
+            lErr = SetStringValue(classKey.get(), nullptr, m_pTemplates[i].m_Name);
+        win::UniqueRegKey serverKey;
         if (lErr == ERROR_SUCCESS)
-            lErr = RegCreateKeyW(classKey, L"InprocServer32", &serverKey);
+            lErr = RegCreateKeyW(classKey.get(), L"InprocServer32", serverKey.put());
         if (lErr == ERROR_SUCCESS)
-            lErr = SetStringValue(serverKey, nullptr, path.c_str());
+            lErr = SetStringValue(serverKey.get(), nullptr, path.c_str());
         if (lErr == ERROR_SUCCESS)
-            lErr = SetStringValue(serverKey, L"ThreadingModel", L"Both");
+            lErr = SetStringValue(serverKey.get(), L"ThreadingModel", L"Both");
         if (lErr != ERROR_SUCCESS)
             return HRESULT_FROM_WIN32(lErr);
     }
@@ -195,57 +164,54 @@ HRESULT CFilterModule::RegisterWithMapper(BOOL bRegister) const {
     return hr;
 }
 
-HRESULT CFilterModule::RegisterServer() const {
-    CComInit com;
-    HRESULT hr = RegisterComClasses(TRUE);
-    if (FAILED(hr))
-        return hr;
-    hr = RegisterWithMapper(TRUE);
-    if (FAILED(hr) || !m_pDeviceCategory)
-        return hr;
-
+HRESULT CFilterModule::RegisterInDeviceCategory(BOOL bRegister) const {
     ComPtr<IFilterMapper2> mapper;
-    hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                          reinterpret_cast<void**>(mapper.GetAddressOf()));
+    HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                  reinterpret_cast<void**>(mapper.GetAddressOf()));
     if (FAILED(hr))
         return hr;
     for (int i = 0; i < m_cTemplates && SUCCEEDED(hr); ++i) {
         const AMOVIESETUP_FILTER* pSetup = m_pTemplates[i].m_pAMovieSetup_Filter;
         if (!pSetup)
             continue;
-        const REGFILTER2 rf2 = MakeRegFilter2(pSetup);
-        ComPtr<IMoniker> moniker; // the device entry's moniker: not needed, but ours to release
-        hr = mapper->RegisterFilter(*m_pTemplates[i].m_ClsID, m_pTemplates[i].m_Name, moniker.GetAddressOf(),
-                                    m_pDeviceCategory, nullptr, &rf2);
-    }
-    return hr;
-}
-
-HRESULT CFilterModule::UnregisterServer() const {
-    CComInit com;
-    HRESULT hr = S_OK;
-    if (m_pDeviceCategory) {
-        ComPtr<IFilterMapper2> mapper;
-        hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                              reinterpret_cast<void**>(mapper.GetAddressOf()));
-        if (FAILED(hr))
-            return hr;
-        for (int i = 0; i < m_cTemplates && SUCCEEDED(hr); ++i) {
-            if (!m_pTemplates[i].m_pAMovieSetup_Filter)
-                continue;
+        if (bRegister) {
+            const REGFILTER2 rf2 = MakeRegFilter2(pSetup);
+            ComPtr<IMoniker> moniker; // the device entry's moniker: not needed, but ours to release
+            hr = mapper->RegisterFilter(*m_pTemplates[i].m_ClsID, m_pTemplates[i].m_Name,
+                                        moniker.GetAddressOf(), m_pDeviceCategory, nullptr, &rf2);
+        } else {
             hr = mapper->UnregisterFilter(m_pDeviceCategory, nullptr, *m_pTemplates[i].m_ClsID);
             // An entry that is not there has nothing to remove; unregistering twice must not
             // leave the COM keys behind.
             if (hr == kNothingToRemove)
                 hr = S_OK;
         }
-        mapper.Reset();
-        // If the device entry stays, the rest stays too, so the module remains consistently listed.
-        if (FAILED(hr))
-            return hr;
     }
-    hr = RegisterWithMapper(FALSE);
-    if (FAILED(hr))
-        return hr;
-    return RegisterComClasses(FALSE);
+    return hr;
+}
+
+HRESULT CFilterModule::RegisterServer() const {
+    const win::ComScope com(COINIT_APARTMENTTHREADED);
+    HRESULT hr = RegisterComClasses(TRUE);
+    if (SUCCEEDED(hr))
+        hr = RegisterWithMapper(TRUE);
+    if (SUCCEEDED(hr) && m_pDeviceCategory)
+        hr = RegisterInDeviceCategory(TRUE);
+    // Let COM drop the mapper's module now rather than at process exit; regsvr32 ends soon anyway.
+    CoFreeUnusedLibraries();
+    return hr;
+}
+
+HRESULT CFilterModule::UnregisterServer() const {
+    const win::ComScope com(COINIT_APARTMENTTHREADED);
+    HRESULT hr = S_OK;
+    // If the device entry stays, the rest stays too, so the module remains consistently listed.
+    if (m_pDeviceCategory)
+        hr = RegisterInDeviceCategory(FALSE);
+    if (SUCCEEDED(hr))
+        hr = RegisterWithMapper(FALSE);
+    if (SUCCEEDED(hr))
+        hr = RegisterComClasses(FALSE);
+    CoFreeUnusedLibraries(); // as in RegisterServer
+    return hr;
 }
