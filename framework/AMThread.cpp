@@ -2,6 +2,10 @@
 
 #include <objbase.h>
 
+#include <utility>
+
+#include "Log.h"
+
 namespace {
 
 typedef HRESULT(WINAPI* PFN_CoInitializeEx)(LPVOID, DWORD);
@@ -20,11 +24,7 @@ CAMThread::CAMThread()
       m_hEventComplete(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 CAMThread::~CAMThread() {
-    Close();
-    if (m_hEventSend)
-        CloseHandle(m_hEventSend);
-    if (m_hEventComplete)
-        CloseHandle(m_hEventComplete);
+    Close(); // the worker uses the events until it ends
 }
 
 DWORD WINAPI CAMThread::InitialThreadProc(LPVOID pv) {
@@ -55,8 +55,8 @@ BOOL CAMThread::Create() {
     if (ThreadExists())
         return FALSE;
     DWORD threadId = 0;
-    m_hThread = CreateThread(nullptr, 0, InitialThreadProc, this, 0, &threadId);
-    return m_hThread != nullptr;
+    m_hThread.reset(CreateThread(nullptr, 0, InitialThreadProc, this, 0, &threadId));
+    return m_hThread.is_valid();
 }
 
 DWORD CAMThread::CallWorker(DWORD dwParam) {
@@ -64,37 +64,41 @@ DWORD CAMThread::CallWorker(DWORD dwParam) {
     if (!ThreadExists())
         return static_cast<DWORD>(E_FAIL);
     m_dwParam = dwParam;
-    SetEvent(m_hEventSend);
+    LOG_IF_WIN32_FALSE(SetEvent(m_hEventSend.get()));
     // The reply comes first in the list, so a worker that answers and then ends (CMD_EXIT) is
     // still read as an answer; only a worker that ended without one makes the thread handle fire.
-    HANDLE waits[2] = {m_hEventComplete, m_hThread};
+    HANDLE waits[2] = {m_hEventComplete.get(), m_hThread.get()};
     const DWORD dwWait = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     if (dwWait != WAIT_OBJECT_0) {
-        ResetEvent(m_hEventSend);
+        LOG_IF_WIN32_FALSE(ResetEvent(m_hEventSend.get()));
         return static_cast<DWORD>(E_FAIL);
     }
     return m_dwReturnVal;
 }
 
 void CAMThread::Close() {
-    HANDLE hThread = InterlockedExchangePointer(const_cast<HANDLE*>(&m_hThread), nullptr);
-    if (hThread) {
-        WaitForSingleObject(hThread, INFINITE);
-        CloseHandle(hThread);
+    // Taken under the access lock, so no CallWorker is waiting on the handle; the join itself runs
+    // outside it.
+    win::UniqueHandle thread;
+    {
+        CAutoLock lock(&m_AccessLock);
+        thread = std::move(m_hThread);
     }
+    if (thread)
+        WaitForSingleObject(thread.get(), INFINITE);
 }
 
 BOOL CAMThread::ThreadExists() const {
-    return m_hThread != nullptr;
+    return m_hThread.is_valid();
 }
 
 DWORD CAMThread::GetRequest() {
-    WaitForSingleObject(m_hEventSend, INFINITE);
+    WaitForSingleObject(m_hEventSend.get(), INFINITE);
     return m_dwParam;
 }
 
 BOOL CAMThread::CheckRequest(DWORD* pParam) {
-    if (WaitForSingleObject(m_hEventSend, 0) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(m_hEventSend.get(), 0) != WAIT_OBJECT_0)
         return FALSE;
     if (pParam)
         *pParam = m_dwParam;
@@ -104,6 +108,6 @@ BOOL CAMThread::CheckRequest(DWORD* pParam) {
 void CAMThread::Reply(DWORD dw) {
     m_dwReturnVal = dw;
     // Reset before signalling: the caller may hand over its next command the moment it wakes.
-    ResetEvent(m_hEventSend);
-    SetEvent(m_hEventComplete);
+    LOG_IF_WIN32_FALSE(ResetEvent(m_hEventSend.get()));
+    LOG_IF_WIN32_FALSE(SetEvent(m_hEventComplete.get()));
 }

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include "CritSec.h"
+#include "UniqueAny.h"
 
 class CAMThread {
 public:
@@ -34,7 +35,7 @@ public:
     BOOL CheckRequest(DWORD* pParam);
     void Reply(DWORD dw);
 
-    HANDLE GetRequestHandle() const { return m_hEventSend; }
+    HANDLE GetRequestHandle() const { return m_hEventSend.get(); }
     DWORD GetRequestParam() const { return m_dwParam; }
 
     CCritSec m_AccessLock;
@@ -43,9 +44,11 @@ public:
 private:
     static DWORD WINAPI InitialThreadProc(LPVOID pv);
 
-    HANDLE m_hEventSend;     // manual reset: a request is pending
-    HANDLE m_hEventComplete; // auto reset: the worker answered
+    win::UniqueHandle m_hEventSend;     // manual reset: a request is pending
+    win::UniqueHandle m_hEventComplete; // auto reset: the worker answered
     volatile DWORD m_dwParam = 0;
     volatile DWORD m_dwReturnVal = 0;
-    HANDLE volatile m_hThread = nullptr;
+    // Set by Create and taken by Close, both under the access lock; ThreadExists reads it from
+    // either side of a command without the lock.
+    win::UniqueHandle m_hThread;
 };
