@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Log.h"
 #include "ResolutionTable.h"
+#include "UniqueAny.h"
 
 namespace {
 
@@ -18,16 +20,16 @@ LONGLONG ParseNumber(const char* pText) {
 
 LONGLONG CFilterSettings::ReadNumber(const char* pValueName, const char* pDefaultText,
                                      LONGLONG defaultNumber) {
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+    win::UniqueRegKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
         return ParseNumber(pDefaultText);
     // One byte more than we let the registry fill, always zero: a value stored without its
     // terminating zero still ends inside the buffer.
     char text[65] = {};
     DWORD cb = 64;
     DWORD type = REG_NONE;
-    const LONG err = RegQueryValueExA(hKey, pValueName, nullptr, &type, reinterpret_cast<BYTE*>(text), &cb);
-    RegCloseKey(hKey);
+    const LONG err =
+        RegQueryValueExA(key.get(), pValueName, nullptr, &type, reinterpret_cast<BYTE*>(text), &cb);
     if (err == ERROR_FILE_NOT_FOUND)
         return ParseNumber(pDefaultText);
     if (err != ERROR_SUCCESS || type != REG_SZ)
@@ -38,13 +40,14 @@ LONGLONG CFilterSettings::ReadNumber(const char* pValueName, const char* pDefaul
 void CFilterSettings::WriteNumber(const char* pValueName, LONGLONG value) {
     char text[32];
     std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
-    HKEY hKey = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                        &hKey, nullptr) != ERROR_SUCCESS)
-        return; // the setting still holds in the running pin
-    (void)RegSetValueExA(hKey, pValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                         static_cast<DWORD>(std::strlen(text) + 1)); // same: nothing to report to
-    RegCloseKey(hKey);
+    // A write that fails is let pass, traced: the setting still holds in the running pin.
+    win::UniqueRegKey key;
+    if (LOG_IF_WIN32_ERROR(RegCreateKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_WRITE, nullptr, key.put(), nullptr)) != ERROR_SUCCESS)
+        return;
+    (void)LOG_IF_WIN32_ERROR(RegSetValueExA(key.get(), pValueName, 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(text),
+                                            static_cast<DWORD>(std::strlen(text) + 1)));
 }
 
 LONGLONG CFilterSettings::LoadFrameTime() {

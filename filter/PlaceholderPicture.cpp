@@ -1,37 +1,9 @@
 #include "PlaceholderPicture.h"
 
 #include <cstring>
-#include <memory>
-#include <type_traits>
 
-namespace {
-
-struct DcDeleter {
-    void operator()(HDC h) const { DeleteDC(h); }
-};
-struct GdiObjectDeleter {
-    void operator()(HGDIOBJ h) const { DeleteObject(h); }
-};
-using UniqueDc = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;
-using UniqueGdiObject = std::unique_ptr<std::remove_pointer_t<HGDIOBJ>, GdiObjectDeleter>;
-
-// Puts the DC's previous object back when it leaves scope, so the objects can be deleted after it.
-class CSelectObject {
-public:
-    CSelectObject(HDC hdc, HGDIOBJ hObj) : m_hdc(hdc), m_hOld(SelectObject(hdc, hObj)) {}
-    ~CSelectObject() {
-        if (m_hOld)
-            SelectObject(m_hdc, m_hOld);
-    }
-    CSelectObject(const CSelectObject&) = delete;
-    CSelectObject& operator=(const CSelectObject&) = delete;
-
-private:
-    HDC m_hdc;
-    HGDIOBJ m_hOld;
-};
-
-} // namespace
+#include "SelectObject.h"
+#include "UniqueAny.h"
 
 bool RenderPlaceholderPicture(int width, int height, std::vector<BYTE>* pBits) {
     if (width <= 0 || height <= 0 || !pBits)
@@ -46,11 +18,11 @@ bool RenderPlaceholderPicture(int width, int height, std::vector<BYTE>* pBits) {
     const size_t stride = ((static_cast<size_t>(width) * 24 + 31) / 32) * 4;
     const size_t size = stride * static_cast<size_t>(height);
 
-    UniqueDc dc(CreateCompatibleDC(nullptr));
+    win::UniqueDc dc(CreateCompatibleDC(nullptr));
     if (!dc)
         return false;
     void* pvBits = nullptr;
-    UniqueGdiObject bitmap(CreateDIBSection(dc.get(), &bmi, DIB_RGB_COLORS, &pvBits, nullptr, 0));
+    win::UniqueBitmap bitmap(CreateDIBSection(dc.get(), &bmi, DIB_RGB_COLORS, &pvBits, nullptr, 0));
     if (!bitmap || !pvBits)
         return false;
     std::memset(pvBits, 0, size); // a new section is zero already; say so rather than rely on it
@@ -62,10 +34,11 @@ bool RenderPlaceholderPicture(int width, int height, std::vector<BYTE>* pBits) {
     lf.lfHeight = 60;
     lf.lfWeight = FW_BOLD;
     lstrcpynW(lf.lfFaceName, L"Arial", LF_FACESIZE);
-    UniqueGdiObject font(CreateFontIndirectW(&lf));
+    win::UniqueFont font(CreateFontIndirectW(&lf));
     {
-        CSelectObject selectBitmap(dc.get(), bitmap.get());
-        CSelectObject selectFont(dc.get(), font ? font.get() : GetStockObject(DEFAULT_GUI_FONT));
+        // The guards put the DC's own objects back before the holders delete ours.
+        const win::SelectGuard selectBitmap(dc.get(), bitmap.get());
+        const win::SelectGuard selectFont(dc.get(), font ? font.get() : GetStockObject(DEFAULT_GUI_FONT));
         SetTextColor(dc.get(), RGB(255, 255, 255));
         SetBkMode(dc.get(), TRANSPARENT);
         RECT rc = {0, 0, width, height};
