@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <new>
 
+#include "Log.h"
 #include "ResolutionTable.h"
 #include "resource.h"
 
@@ -16,27 +17,16 @@ CUnknown* CALLBACK CZarvexProp::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
 CZarvexProp::CZarvexProp(LPUNKNOWN pUnk)
     : CBasePropertyPage(L"Zarvex Property", pUnk, IDD_ZARVEX_PROP, IDS_ZARVEX_PROP_TITLE) {}
 
-CZarvexProp::~CZarvexProp() {
-    if (m_pSettings)
-        m_pSettings->Release();
-}
-
 HRESULT CZarvexProp::OnConnect(IUnknown* pUnknown) {
     if (!pUnknown)
         return E_POINTER;
     // A second object replaces the first rather than leaking it.
-    if (m_pSettings) {
-        m_pSettings->Release();
-        m_pSettings = nullptr;
-    }
-    return pUnknown->QueryInterface(IID_IZarvexSettings, reinterpret_cast<void**>(&m_pSettings));
+    return pUnknown->QueryInterface(IID_IZarvexSettings,
+                                    reinterpret_cast<void**>(m_pSettings.ReleaseAndGetAddressOf()));
 }
 
 HRESULT CZarvexProp::OnDisconnect() {
-    if (m_pSettings) {
-        m_pSettings->Release();
-        m_pSettings = nullptr;
-    }
+    m_pSettings.Reset();
     return S_OK;
 }
 
@@ -44,8 +34,8 @@ HRESULT CZarvexProp::OnActivate() {
     int size[2] = {0, 0};
     double fps = 0;
     if (m_pSettings) {
-        (void)m_pSettings->GetSize(size);      // zeros select the first entry
-        (void)m_pSettings->GetFrameRate(&fps); // and show a rate of 0
+        (void)LOG_IF_FAILED(m_pSettings->GetSize(size));      // zeros select the first entry
+        (void)LOG_IF_FAILED(m_pSettings->GetFrameRate(&fps)); // and show a rate of 0
     }
 
     // The list is sorted, and these texts sort in table order, so a position is a table index.
@@ -76,12 +66,13 @@ HRESULT CZarvexProp::OnApplyChanges() {
         return E_UNEXPECTED;
     // The rate in force stays when the text does not parse.
     double fps = 0;
-    (void)m_pSettings->GetFrameRate(&fps); // cannot fail with a pointer
+    (void)LOG_IF_FAILED(m_pSettings->GetFrameRate(&fps)); // cannot fail with a pointer
 
     // Size before rate: the rebuilt format carries the previous frame time, the pin paces at the new.
     const LRESULT position = SendDlgItemMessageW(m_hwnd, IDC_RESOLUTION, CB_GETCURSEL, 0, 0);
     if (position >= 0 && position < kResolutionCount)
-        (void)m_pSettings->SetSelectPixel(static_cast<int>(position)); // in range: cannot be refused
+        (void)LOG_IF_FAILED(
+            m_pSettings->SetSelectPixel(static_cast<int>(position))); // in range: cannot be refused
 
     wchar_t text[257] = {};
     GetDlgItemTextW(m_hwnd, IDC_FRAMERATE, text, 257);
@@ -92,7 +83,7 @@ HRESULT CZarvexProp::OnApplyChanges() {
         fps = 1;
     if (fps > 30)
         fps = 30;
-    (void)m_pSettings->SetFrameRate(fps); // always S_OK
+    (void)LOG_IF_FAILED(m_pSettings->SetFrameRate(fps)); // always S_OK
     return S_OK;
 }
 
@@ -100,7 +91,8 @@ INT_PTR CZarvexProp::OnReceiveMessage(HWND hwnd, UINT uMsg, WPARAM wParam, LPARA
     if (uMsg == WM_COMMAND && (LOWORD(wParam) == IDC_RESOLUTION || LOWORD(wParam) == IDC_FRAMERATE)) {
         m_bDirty = TRUE;
         if (m_pPageSite)
-            (void)m_pPageSite->OnStatusChange(PROPPAGESTATUS_DIRTY); // the site's answer changes nothing here
+            (void)LOG_IF_FAILED(
+                m_pPageSite->OnStatusChange(PROPPAGESTATUS_DIRTY)); // the site's answer changes nothing here
     }
     return CBasePropertyPage::OnReceiveMessage(hwnd, uMsg, wParam, lParam);
 }

@@ -4,6 +4,8 @@
 // Threading: every call comes on the thread of the application that shows the page.
 #pragma once
 
+#include <wrl/client.h>
+
 #include "BasePropertyPage.h"
 #include "ZarvexSettings.h"
 
@@ -22,8 +24,7 @@ public:
 
 private:
     explicit CZarvexProp(LPUNKNOWN pUnk);
-    ~CZarvexProp() override;
 
-    IZarvexSettings* m_pSettings = nullptr;
+    Microsoft::WRL::ComPtr<IZarvexSettings> m_pSettings;
 };
 COM_CLASSES_END

@@ -1,7 +1,5 @@
 #include "BaseFilter.h"
 
-#include <wrl/client.h>
-
 #include <cwchar>
 
 #include "BasePin.h"
@@ -11,10 +9,7 @@
 CBaseFilter::CBaseFilter(const wchar_t* pName, LPUNKNOWN pUnk, CCritSec* pLock, REFCLSID clsid)
     : CUnknown(pName, pUnk), m_clsid(clsid), m_pLock(pLock) {}
 
-CBaseFilter::~CBaseFilter() {
-    if (m_pClock)
-        m_pClock->Release();
-}
+CBaseFilter::~CBaseFilter() = default;
 
 STDMETHODIMP CBaseFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv)
@@ -101,10 +96,6 @@ STDMETHODIMP CBaseFilter::GetState(DWORD /*dwMilliSecsTimeout*/, FILTER_STATE* p
 
 STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
     CAutoLock lock(m_pLock);
-    if (pClock)
-        pClock->AddRef();
-    if (m_pClock)
-        m_pClock->Release();
     m_pClock = pClock;
     return S_OK;
 }
@@ -113,10 +104,7 @@ STDMETHODIMP CBaseFilter::GetSyncSource(IReferenceClock** ppClock) {
     if (!ppClock)
         return E_POINTER;
     CAutoLock lock(m_pLock);
-    *ppClock = m_pClock;
-    if (m_pClock)
-        m_pClock->AddRef();
-    return S_OK;
+    return m_pClock.CopyTo(ppClock);
 }
 
 STDMETHODIMP CBaseFilter::EnumPins(IEnumPins** ppEnum) {
@@ -167,11 +155,10 @@ STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
     m_pSink = nullptr;
     if (pGraph) {
         // Kept without a reference, like the graph itself: the graph outlives its filters' membership.
-        IMediaEventSink* pSink = nullptr;
-        if (SUCCEEDED(pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&pSink)))) {
-            m_pSink = pSink;
-            pSink->Release();
-        }
+        Microsoft::WRL::ComPtr<IMediaEventSink> sink;
+        if (SUCCEEDED(
+                pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(sink.GetAddressOf()))))
+            m_pSink = sink.Get();
     }
     try {
         m_name = pName ? pName : L"";

@@ -6,6 +6,8 @@
 // graph pointer and event sink are not referenced: the graph owns the filter, not the other way.
 #pragma once
 
+#include <wrl/client.h>
+
 #include <string>
 
 #include "CritSec.h"
@@ -63,7 +65,7 @@ public:
 
 protected:
     FILTER_STATE m_State = State_Stopped;
-    IReferenceClock* m_pClock = nullptr;
+    Microsoft::WRL::ComPtr<IReferenceClock> m_pClock;
     REFERENCE_TIME m_tStart = 0;
     CLSID m_clsid;
     CCritSec* const m_pLock;

@@ -1,6 +1,8 @@
 #include "BaseOutputPin.h"
 
-#include <wrl/client.h>
+#include <utility>
+
+#include "Log.h"
 
 CBaseOutputPin::CBaseOutputPin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* pLock,
                                HRESULT* phr, const wchar_t* pName)
@@ -26,32 +28,26 @@ HRESULT CBaseOutputPin::CheckConnect(IPin* pPin) {
     HRESULT hr = CBasePin::CheckConnect(pPin);
     if (FAILED(hr))
         return hr;
-    IMemInputPin* pInput = nullptr;
-    hr = pPin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&pInput));
+    Microsoft::WRL::ComPtr<IMemInputPin> input;
+    hr = pPin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(input.GetAddressOf()));
     if (FAILED(hr))
         return hr;
-    if (m_pInputPin)
-        m_pInputPin->Release();
-    m_pInputPin = pInput;
+    m_pInputPin = std::move(input);
     return S_OK;
 }
 
 HRESULT CBaseOutputPin::BreakConnect() {
     if (m_pAllocator) {
         // Decommit may fail on an allocator that was never committed; the release is what matters.
-        (void)m_pAllocator->Decommit();
-        m_pAllocator->Release();
-        m_pAllocator = nullptr;
+        (void)LOG_IF_FAILED(m_pAllocator->Decommit());
+        m_pAllocator.Reset();
     }
-    if (m_pInputPin) {
-        m_pInputPin->Release();
-        m_pInputPin = nullptr;
-    }
+    m_pInputPin.Reset();
     return S_OK;
 }
 
 HRESULT CBaseOutputPin::CompleteConnect(IPin* /*pReceivePin*/) {
-    return DecideAllocator(m_pInputPin, &m_pAllocator);
+    return DecideAllocator(m_pInputPin.Get(), m_pAllocator.ReleaseAndGetAddressOf());
 }
 
 HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {

@@ -43,11 +43,11 @@ public:
     virtual HRESULT DeliverEndFlush();
     virtual HRESULT DeliverNewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate);
 
-    IMemAllocator* Allocator() const { return m_pAllocator; }
+    IMemAllocator* Allocator() const { return m_pAllocator.Get(); }
 
 protected:
-    IMemAllocator* m_pAllocator = nullptr;
-    IMemInputPin* m_pInputPin = nullptr;
+    Microsoft::WRL::ComPtr<IMemAllocator> m_pAllocator;
+    Microsoft::WRL::ComPtr<IMemInputPin> m_pInputPin;
 
 private:
     // Sizes pAlloc for the peer's requirements and offers it to the peer.

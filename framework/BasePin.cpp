@@ -5,6 +5,7 @@
 
 #include "BaseFilter.h"
 #include "EnumMediaTypes.h"
+#include "Log.h"
 
 namespace {
 
@@ -27,14 +28,9 @@ CBasePin::CBasePin(const wchar_t* pObjectName, CBaseFilter* pFilter, CCritSec* p
     }
 }
 
-CBasePin::~CBasePin() {
-    // A connected pin at destruction means its filter was released while still in a graph's hands;
-    // drop the peer reference so it is not leaked.
-    if (m_Connected) {
-        m_Connected->Release();
-        m_Connected = nullptr;
-    }
-}
+// A pin still connected at destruction (its filter was released while in a graph's hands) lets go
+// of its peer through m_Connected.
+CBasePin::~CBasePin() = default;
 
 STDMETHODIMP CBasePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv)
@@ -87,12 +83,12 @@ HRESULT CBasePin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
     HRESULT hrKept = S_OK;
     // The receiving pin's preferences first, then ours.
     for (int pass = 0; pass < 2; ++pass) {
-        IEnumMediaTypes* pEnum = nullptr;
-        const HRESULT hrEnum = pass == 0 ? pReceivePin->EnumMediaTypes(&pEnum) : EnumMediaTypes(&pEnum);
+        Microsoft::WRL::ComPtr<IEnumMediaTypes> pEnum;
+        const HRESULT hrEnum = pass == 0 ? pReceivePin->EnumMediaTypes(pEnum.GetAddressOf())
+                                         : EnumMediaTypes(pEnum.GetAddressOf());
         if (FAILED(hrEnum) || !pEnum)
             continue;
-        const HRESULT hr = TryMediaTypes(pReceivePin, pmt, pEnum, &hrKept);
-        pEnum->Release();
+        const HRESULT hr = TryMediaTypes(pReceivePin, pmt, pEnum.Get(), &hrKept);
         if (SUCCEEDED(hr))
             return hr;
     }
@@ -128,17 +124,16 @@ HRESULT CBasePin::TryMediaTypes(IPin* pReceivePin, const CMediaType* pmt, IEnumM
 HRESULT CBasePin::AttemptConnection(IPin* pReceivePin, const CMediaType* pmt) {
     HRESULT hr = CheckConnect(pReceivePin);
     if (FAILED(hr)) {
-        (void)BreakConnect(); // undoing a half-made check; its own result adds nothing
+        (void)LOG_IF_FAILED(BreakConnect()); // undoing a half-made check; its own result adds nothing
         return hr;
     }
     hr = CheckMediaType(pmt);
     if (hr != S_OK) {
-        (void)BreakConnect();
+        (void)LOG_IF_FAILED(BreakConnect());
         return SUCCEEDED(hr) ? VFW_E_TYPE_NOT_ACCEPTED : hr;
     }
 
     m_Connected = pReceivePin;
-    m_Connected->AddRef();
     hr = SetMediaType(pmt);
     if (SUCCEEDED(hr)) {
         hr = pReceivePin->ReceiveConnection(static_cast<IPin*>(this), pmt);
@@ -147,12 +142,11 @@ HRESULT CBasePin::AttemptConnection(IPin* pReceivePin, const CMediaType* pmt) {
             if (SUCCEEDED(hr))
                 return hr;
             // The peer agreed but we could not finish (no allocator): it must forget us too.
-            (void)pReceivePin->Disconnect();
+            (void)LOG_IF_FAILED(pReceivePin->Disconnect());
         }
     }
-    (void)BreakConnect();
-    m_Connected->Release();
-    m_Connected = nullptr;
+    (void)LOG_IF_FAILED(BreakConnect());
+    m_Connected.Reset();
     return hr;
 }
 
@@ -167,7 +161,7 @@ STDMETHODIMP CBasePin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* 
 
     HRESULT hr = CheckConnect(pConnector);
     if (FAILED(hr)) {
-        (void)BreakConnect();
+        (void)LOG_IF_FAILED(BreakConnect());
         return hr;
     }
     const CMediaType cmt(*pmt, &hr);
@@ -177,18 +171,16 @@ STDMETHODIMP CBasePin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* 
             hr = FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
     }
     if (FAILED(hr)) {
-        (void)BreakConnect();
+        (void)LOG_IF_FAILED(BreakConnect());
         return hr;
     }
     m_Connected = pConnector;
-    m_Connected->AddRef();
     hr = SetMediaType(&cmt);
     if (SUCCEEDED(hr))
         hr = CompleteConnect(pConnector);
     if (FAILED(hr)) {
-        (void)BreakConnect();
-        m_Connected->Release();
-        m_Connected = nullptr;
+        (void)LOG_IF_FAILED(BreakConnect());
+        m_Connected.Reset();
     }
     return hr;
 }
@@ -206,20 +198,17 @@ HRESULT CBasePin::DisconnectInternal() {
     const HRESULT hr = BreakConnect();
     if (FAILED(hr))
         return hr;
-    m_Connected->Release();
-    m_Connected = nullptr;
+    m_Connected.Reset();
     return S_OK;
 }
 
 STDMETHODIMP CBasePin::ConnectedTo(IPin** ppPin) {
     if (!ppPin)
         return E_POINTER;
-    IPin* pPin = m_Connected;
-    *ppPin = pPin;
-    if (!pPin)
+    *ppPin = nullptr;
+    if (!m_Connected)
         return VFW_E_NOT_CONNECTED;
-    pPin->AddRef();
-    return S_OK;
+    return m_Connected.CopyTo(ppPin);
 }
 
 STDMETHODIMP CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {

@@ -8,6 +8,8 @@
 // and only while the filter is stopped, so a streaming thread may read them without the lock.
 #pragma once
 
+#include <wrl/client.h>
+
 #include <string>
 
 #include "CritSec.h"
@@ -68,8 +70,8 @@ public:
     // The type this pin offers at a position: S_OK, VFW_S_NO_MORE_ITEMS past the end.
     virtual HRESULT GetMediaType(int iPosition, CMediaType* pMediaType);
 
-    BOOL IsConnected() const { return m_Connected != nullptr; }
-    IPin* GetConnected() const { return m_Connected; }
+    BOOL IsConnected() const { return m_Connected.Get() != nullptr; }
+    IPin* GetConnected() const { return m_Connected.Get(); }
     BOOL IsStopped();
     const CMediaType& CurrentMediaType() const { return m_mt; }
     const std::wstring& Name() const { return m_name; }
@@ -81,7 +83,7 @@ public:
 
 protected:
     std::wstring m_name;
-    IPin* m_Connected = nullptr;
+    Microsoft::WRL::ComPtr<IPin> m_Connected;
     const PIN_DIRECTION m_dir;
     CCritSec* const m_pLock;
     CBaseFilter* const m_pFilter;

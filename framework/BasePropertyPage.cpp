@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "FilterModule.h"
+#include "Log.h"
 
 CBasePropertyPage::CBasePropertyPage(const wchar_t* pName, LPUNKNOWN pUnk, int DialogId, int TitleId)
     : CUnknown(pName, pUnk), m_DialogId(DialogId), m_TitleId(TitleId) {}
@@ -11,11 +12,9 @@ CBasePropertyPage::~CBasePropertyPage() {
     if (m_hwnd) {
         // Destroyed while still activated: the dialog must not outlive the object its procedure uses.
         SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
-        DestroyWindow(m_hwnd);
+        LOG_IF_WIN32_FALSE(DestroyWindow(m_hwnd));
         m_hwnd = nullptr;
     }
-    if (m_pPageSite)
-        m_pPageSite->Release();
 }
 
 STDMETHODIMP CBasePropertyPage::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -31,8 +30,8 @@ STDMETHODIMP_(ULONG) CBasePropertyPage::NonDelegatingRelease() {
     if (lRef == 0) {
         m_cRef = 1; // what follows takes and drops references of its own
         if (m_pPageSite)
-            (void)SetPageSite(nullptr);
-        (void)SetObjects(0, nullptr);
+            (void)LOG_IF_FAILED(SetPageSite(nullptr));
+        (void)LOG_IF_FAILED(SetObjects(0, nullptr));
         delete this;
         return 0;
     }
@@ -44,12 +43,10 @@ STDMETHODIMP CBasePropertyPage::SetPageSite(LPPROPERTYPAGESITE pPageSite) {
         if (m_pPageSite)
             return E_UNEXPECTED;
         m_pPageSite = pPageSite;
-        m_pPageSite->AddRef();
     } else {
         if (!m_pPageSite)
             return E_UNEXPECTED;
-        m_pPageSite->Release();
-        m_pPageSite = nullptr;
+        m_pPageSite.Reset();
     }
     return S_OK;
 }
@@ -63,9 +60,9 @@ STDMETHODIMP CBasePropertyPage::Activate(HWND hwndParent, LPCRECT prect, BOOL /*
                                    DialogProc, reinterpret_cast<LPARAM>(this));
     if (!hwnd)
         return E_OUTOFMEMORY;
-    m_hwnd = hwnd;      // WM_INITDIALOG set it already; this covers a template without one
-    (void)OnActivate(); // the page shows whatever it could fill in
-    (void)Move(prect);  // a window that exists can always be moved
+    m_hwnd = hwnd;                     // WM_INITDIALOG set it already; this covers a template without one
+    (void)LOG_IF_FAILED(OnActivate()); // the page shows whatever it could fill in
+    (void)LOG_IF_FAILED(Move(prect));  // a window that exists can always be moved
     return Show(SW_SHOWNORMAL);
 }
 
@@ -78,9 +75,9 @@ STDMETHODIMP CBasePropertyPage::Deactivate() {
     const LONG_PTR exStyle = GetWindowLongPtrW(m_hwnd, GWL_EXSTYLE);
     SetWindowLongPtrW(m_hwnd, GWL_EXSTYLE, exStyle & ~static_cast<LONG_PTR>(WS_EX_CONTROLPARENT));
     m_bClearingControlParent = FALSE;
-    (void)OnDeactivate(); // the window goes either way
+    (void)LOG_IF_FAILED(OnDeactivate()); // the window goes either way
     SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
-    DestroyWindow(m_hwnd);
+    LOG_IF_WIN32_FALSE(DestroyWindow(m_hwnd));
     m_hwnd = nullptr;
     return S_OK;
 }

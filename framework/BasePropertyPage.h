@@ -11,6 +11,7 @@
 
 #include <ocidl.h>
 #include <olectl.h>
+#include <wrl/client.h>
 
 #include "Unknown.h"
 
@@ -51,7 +52,7 @@ public:
 
 protected:
     HWND m_hwnd = nullptr;
-    LPPROPERTYPAGESITE m_pPageSite = nullptr;
+    Microsoft::WRL::ComPtr<IPropertyPageSite> m_pPageSite;
     BOOL m_bDirty = FALSE;
 
 private:

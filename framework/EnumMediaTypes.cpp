@@ -16,12 +16,9 @@ CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, const CEnumMediaTypes* pCopy)
     } else {
         m_Version = pPin->GetMediaTypeVersion();
     }
-    m_pPin->AddRef();
 }
 
-CEnumMediaTypes::~CEnumMediaTypes() {
-    m_pPin->Release();
-}
+CEnumMediaTypes::~CEnumMediaTypes() = default;
 
 STDMETHODIMP CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv)
@@ -95,7 +92,7 @@ STDMETHODIMP CEnumMediaTypes::Clone(IEnumMediaTypes** ppEnum) {
     *ppEnum = nullptr;
     if (AreWeOutOfSync())
         return VFW_E_ENUM_OUT_OF_SYNC;
-    CEnumMediaTypes* pClone = Create(m_pPin, this);
+    CEnumMediaTypes* pClone = Create(m_pPin.Get(), this);
     if (!pClone)
         return E_OUTOFMEMORY;
     *ppEnum = pClone;

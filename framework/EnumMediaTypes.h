@@ -6,6 +6,8 @@
 // VFW_E_ENUM_OUT_OF_SYNC until Reset.
 #pragma once
 
+#include <wrl/client.h>
+
 #include "DShowHeaders.h"
 #include "Unknown.h"
 
@@ -33,7 +35,7 @@ private:
 
     volatile LONG m_cRef = 1;
     int m_Position = 0;
-    CBasePin* const m_pPin;
+    const Microsoft::WRL::ComPtr<CBasePin> m_pPin; // keeps the pin, hence its filter, alive
     LONG m_Version = 0;
 };
 COM_CLASSES_END

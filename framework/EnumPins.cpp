@@ -25,12 +25,9 @@ CEnumPins::CEnumPins(CBaseFilter* pFilter, const CEnumPins* pCopy)
         m_PinCount = pFilter->GetPinCount();
         m_Version = pFilter->GetPinVersion();
     }
-    m_pFilter->AddRef();
 }
 
-CEnumPins::~CEnumPins() {
-    m_pFilter->Release();
-}
+CEnumPins::~CEnumPins() = default;
 
 STDMETHODIMP CEnumPins::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv)
@@ -112,7 +109,7 @@ STDMETHODIMP CEnumPins::Clone(IEnumPins** ppEnum) {
     *ppEnum = nullptr;
     if (AreWeOutOfSync())
         return VFW_E_ENUM_OUT_OF_SYNC;
-    CEnumPins* pClone = Create(m_pFilter, this);
+    CEnumPins* pClone = Create(m_pFilter.Get(), this);
     if (!pClone)
         return E_OUTOFMEMORY;
     *ppEnum = pClone;

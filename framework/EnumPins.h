@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include <wrl/client.h>
+
 #include "DShowHeaders.h"
 #include "Unknown.h"
 
@@ -38,7 +40,7 @@ private:
     volatile LONG m_cRef = 1;
     int m_Position = 0;
     int m_PinCount = 0;
-    CBaseFilter* const m_pFilter;
+    const Microsoft::WRL::ComPtr<CBaseFilter> m_pFilter; // keeps the filter alive
     LONG m_Version = 0;
     std::vector<CBasePin*> m_PinCache;
 };

@@ -1,7 +1,10 @@
 #include "SourceStream.h"
 
+#include <wrl/client.h>
+
 #include <cwchar>
 
+#include "Log.h"
 #include "Source.h"
 
 CSourceStream::CSourceStream(const wchar_t* pObjectName, HRESULT* phr, CSource* pms, const wchar_t* pName)
@@ -108,7 +111,7 @@ DWORD CSourceStream::ThreadProc() {
 
     HRESULT hr = OnThreadCreate();
     if (FAILED(hr)) {
-        (void)OnThreadDestroy(); // the creation failure is the one to report
+        (void)LOG_IF_FAILED(OnThreadDestroy()); // the creation failure is the one to report
         Reply(static_cast<DWORD>(hr));
         return 1;
     }
@@ -120,7 +123,7 @@ DWORD CSourceStream::ThreadProc() {
             Reply(S_OK);
             // Its failure was already reported to the graph (EC_ERRORABORT); the thread goes on
             // waiting for the command that stops it.
-            (void)DoBufferProcessingLoop();
+            (void)LOG_IF_FAILED(DoBufferProcessingLoop());
         } else if (com == CMD_STOP) {
             Reply(S_OK);
         } else if (com == CMD_EXIT) {
@@ -136,34 +139,36 @@ DWORD CSourceStream::ThreadProc() {
 }
 
 HRESULT CSourceStream::DoBufferProcessingLoop() {
-    (void)OnThreadStartPlay(); // a hook; a source that cannot start says so through FillBuffer
+    (void)LOG_IF_FAILED(OnThreadStartPlay()); // a hook; a source that cannot start says so through FillBuffer
 
     Command com;
     do {
         while (!CheckRequest(&com)) {
-            IMediaSample* pSample = nullptr;
-            HRESULT hr = GetDeliveryBuffer(&pSample, nullptr, nullptr, 0);
+            Microsoft::WRL::ComPtr<IMediaSample> pSample;
+            HRESULT hr = GetDeliveryBuffer(pSample.GetAddressOf(), nullptr, nullptr, 0);
             if (FAILED(hr) || !pSample) {
                 // Decommitted (stopping) or briefly out of buffers: look for the command again soon.
                 Sleep(1);
                 continue;
             }
 
-            hr = FillBuffer(pSample);
+            // The sample goes back to its allocator before anything else happens (end of stream,
+            // the next buffer), so a peer that waits for free buffers is never kept waiting on it.
+            hr = FillBuffer(pSample.Get());
             if (hr == S_OK) {
-                hr = Deliver(pSample);
-                pSample->Release();
+                hr = Deliver(pSample.Get());
+                pSample.Reset();
                 // The peer refused the sample or wants no more: stop pushing, keep the thread.
                 if (hr != S_OK)
                     return S_OK;
             } else if (hr == S_FALSE) {
-                pSample->Release();
-                (void)DeliverEndOfStream(); // nothing to do if the peer has gone
+                pSample.Reset();
+                (void)LOG_IF_FAILED(DeliverEndOfStream()); // nothing to do if the peer has gone
                 return S_OK;
             } else {
-                pSample->Release();
-                (void)DeliverEndOfStream();
-                (void)m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+                pSample.Reset();
+                (void)LOG_IF_FAILED(DeliverEndOfStream());
+                (void)LOG_IF_FAILED(m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0));
                 return hr;
             }
         }
