@@ -4,6 +4,7 @@
 #include <new>
 
 #include "FilterSettings.h"
+#include "Log.h"
 #include "PlaceholderPicture.h"
 #include "ResolutionTable.h"
 #include "Tesk_Capture.h"
@@ -36,7 +37,7 @@ CTesk_Stream::CTesk_Stream(HRESULT* phr, CTesk_Capture* pParent, LPCWSTR pPinNam
     // keeps the object and runs without one (every Lock then fails).
     m_pChannel.reset(new (std::nothrow) CSharedMem);
     if (m_pChannel && !m_pChannel->Open(kChannelName))
-        (void)m_pChannel->Create(kChannelName, kChannelPayloadSize);
+        (void)LOG_IF_WIN32_FALSE(m_pChannel->Create(kChannelName, kChannelPayloadSize));
 
     m_llLastFrame = m_llCurrent = m_clock.Now();
 
@@ -190,14 +191,15 @@ HRESULT CTesk_Stream::FillBuffer(IMediaSample* pSample) {
                     std::memcpy(pData, pHeader->pixels, cb);
                     bNewFrame = true;
                 }
-                (void)m_pChannel->Unlock(); // a failure is recorded in the channel; the copy stands
+                (void)LOG_IF_WIN32_FALSE(m_pChannel->Unlock()); // recorded in the channel; the copy stands
             }
             if (bNewFrame && cb > 0)
                 std::memcpy(m_lastFrame.data(), pData, cb);
             else if (cb > 0)
                 std::memcpy(pData, m_lastFrame.data(), cb);
         }
-        (void)pSample->SetActualDataLength(static_cast<long>(cb)); // within GetSize() by construction
+        (void)LOG_IF_FAILED(
+            pSample->SetActualDataLength(static_cast<long>(cb))); // within GetSize() by construction
     }
 
     // Pace from the previous delivery, in 100-us units: a slow downstream lowers the rate, and the
@@ -215,8 +217,9 @@ HRESULT CTesk_Stream::FillBuffer(IMediaSample* pSample) {
 
     REFERENCE_TIME rtSampleStart = rtStart;
     REFERENCE_TIME rtSampleEnd = m_rtStreamTime;
-    (void)pSample->SetTime(&rtSampleStart, &rtSampleEnd); // cannot fail on a sample we were given
-    (void)pSample->SetSyncPoint(TRUE);                    // every uncompressed frame is a key frame
+    (void)LOG_IF_FAILED(
+        pSample->SetTime(&rtSampleStart, &rtSampleEnd)); // cannot fail on a sample we were given
+    (void)LOG_IF_FAILED(pSample->SetSyncPoint(TRUE));    // every uncompressed frame is a key frame
     return S_OK;
 }
 
@@ -231,9 +234,10 @@ void CTesk_Stream::AnnounceFormat(const BITMAPINFOHEADER& bmi, REFERENCE_TIME rt
         // Posted, never sent: the capture program handles it on its own thread and takes the
         // channel lock itself, which we hold now.
         if (OwnerAlive(*pHeader))
-            (void)PostMessageW(OwnerWindowOf(*pHeader), WM_CAMERA_FORMAT, wParam, 0); // a full queue drops it
+            (void)LOG_IF_WIN32_FALSE(
+                PostMessageW(OwnerWindowOf(*pHeader), WM_CAMERA_FORMAT, wParam, 0)); // a full queue drops it
     }
-    (void)m_pChannel->Unlock();
+    (void)LOG_IF_WIN32_FALSE(m_pChannel->Unlock()); // a failure is recorded in the channel
 }
 
 void CTesk_Stream::PaintPlaceholder() {
@@ -271,7 +275,7 @@ void CTesk_Stream::PaintPlaceholder() {
         std::memcpy(pHeader->pixels, bits.data(), cb);
         pHeader->dwFlags |= kFrameReady;
     }
-    (void)m_pChannel->Unlock();
+    (void)LOG_IF_WIN32_FALSE(m_pChannel->Unlock()); // a failure is recorded in the channel
 }
 
 STDMETHODIMP CTesk_Stream::SetFormat(AM_MEDIA_TYPE* pmt) {
@@ -305,7 +309,8 @@ STDMETHODIMP CTesk_Stream::SetFormat(AM_MEDIA_TYPE* pmt) {
         if (IsConnected()) {
             IFilterGraph* pGraph = m_pFilter->GetFilterGraph();
             if (pGraph)
-                (void)pGraph->Reconnect(static_cast<IPin*>(this)); // a graph that cannot keeps the old one
+                (void)LOG_IF_FAILED(
+                    pGraph->Reconnect(static_cast<IPin*>(this))); // a graph that cannot keeps the old one
         }
         // The header gets the client's own interval, not the clamped one.
         AnnounceFormat(bmi, pvih->AvgTimePerFrame, kFormatFromSetFormat, kFormatAnnouncedBySetFormat);

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <cstdlib>
 
+#include "Log.h"
+
 namespace {
 
 const GUID kNullGuid = {};
@@ -29,7 +31,7 @@ CMediaType::CMediaType(const AM_MEDIA_TYPE& rt, HRESULT* phr) : AM_MEDIA_TYPE() 
 }
 
 CMediaType::CMediaType(const CMediaType& rt) : AM_MEDIA_TYPE() {
-    (void)CopyMediaType(this, &rt);
+    (void)LOG_IF_FAILED(CopyMediaType(this, &rt)); // a copy has no result; it is left without a format
 }
 
 CMediaType::~CMediaType() {
@@ -37,12 +39,12 @@ CMediaType::~CMediaType() {
 }
 
 CMediaType& CMediaType::operator=(const AM_MEDIA_TYPE& rt) {
-    (void)Set(rt); // an assignment has no result; Set() is there for callers that need one
+    (void)LOG_IF_FAILED(Set(rt)); // an assignment has no result; Set() is there for callers that need one
     return *this;
 }
 
 CMediaType& CMediaType::operator=(const CMediaType& rt) {
-    (void)Set(rt);
+    (void)LOG_IF_FAILED(Set(rt));
     return *this;
 }
 

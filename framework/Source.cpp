@@ -1,5 +1,6 @@
 #include "Source.h"
 
+#include "Log.h"
 #include "SourceStream.h"
 
 CSource::CSource(const wchar_t* pName, LPUNKNOWN pUnk, REFCLSID clsid)
@@ -9,7 +10,7 @@ CSource::~CSource() {
     // Released without being stopped (a client that paused the filter outside any graph and let go):
     // stop the workers while the pins are still whole, or a worker would fill a half-destroyed pin.
     if (m_State != State_Stopped)
-        (void)Stop(); // the filter is going away; there is nobody left to tell about a failure
+        (void)LOG_IF_FAILED(Stop()); // the filter is going away; there is nobody left to tell about a failure
     while (!m_paStreams.empty()) {
         CSourceStream* pStream = m_paStreams.back();
         m_paStreams.pop_back();

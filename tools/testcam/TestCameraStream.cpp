@@ -1,5 +1,6 @@
 #include "TestCameraStream.h"
 
+#include "Log.h"
 #include "TestCamPainter.h"
 #include "TestCamera.h"
 #include "TestCameraIds.h"
@@ -132,7 +133,8 @@ HRESULT CTestCameraStream::FillBuffer(IMediaSample* pSample) {
         return E_UNEXPECTED; // an allocator that shrank under us: stop rather than overrun
     TestCamPaintFrame(pData, m_nWidth, m_nHeight, m_dwSequence);
     m_dwSequence = (m_dwSequence + 1) & 0xFFFFFF;
-    (void)pSample->SetActualDataLength(static_cast<long>(m_cbFrame)); // within GetSize(), checked above
+    (void)LOG_IF_FAILED(
+        pSample->SetActualDataLength(static_cast<long>(m_cbFrame))); // within GetSize(), checked above
 
     // Pace against a fixed schedule of one frame time per frame, so the average rate is the frame
     // rate and not a little under it. After a stall of more than a frame the schedule restarts
@@ -152,8 +154,8 @@ HRESULT CTestCameraStream::FillBuffer(IMediaSample* pSample) {
     hr = pSample->SetTime(&rtStart, &rtEnd);
     if (FAILED(hr))
         return hr;
-    (void)pSample->SetSyncPoint(
-        TRUE); // every uncompressed frame is a key frame; cannot fail on a valid sample
+    // Every uncompressed frame is a key frame; cannot fail on a valid sample.
+    (void)LOG_IF_FAILED(pSample->SetSyncPoint(TRUE));
     return S_OK;
 }
 
@@ -191,7 +193,8 @@ STDMETHODIMP CTestCameraStream::SetFormat(AM_MEDIA_TYPE* pmt) {
     if (pPeer) {
         IFilterGraph* pGraph = m_pFilter->GetFilterGraph();
         if (pGraph)
-            (void)pGraph->Reconnect(static_cast<IPin*>(this)); // the peer already accepted the type
+            (void)LOG_IF_FAILED(
+                pGraph->Reconnect(static_cast<IPin*>(this))); // the peer already accepted the type
     }
     return S_OK;
 }
