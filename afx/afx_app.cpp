@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "Log.h"
 #include "afx_exceptions.h"
 #include "afx_wnd.h"
 
@@ -143,6 +144,34 @@ void AfxThrowFileException(int cause, long osError) {
     throw CFileException(cause, osError);
 }
 
-void AfxReportMemoryException() {
-    AfxMessageBox("Out of memory.", MB_ICONEXCLAMATION | MB_OK);
+namespace {
+
+// Set while a failure report is open on this thread. The report's message box runs a message loop,
+// and a handler that fails on every call (a paint handler, say) would otherwise stack report upon
+// report without end.
+thread_local bool t_reporting = false;
+
+void ReportFailure(const char* text) noexcept {
+    if (t_reporting) {
+        win::LogFailure(__FILE__, __LINE__, text, "not shown, a report is already open; code", 0);
+        return;
+    }
+    t_reporting = true;
+    try {
+        (void)AfxMessageBox(text, MB_ICONEXCLAMATION | MB_OK);
+    } catch (...) {
+        // Too little memory left even for the message box: the trace is all that can be given.
+        win::LogFailure(__FILE__, __LINE__, text, "could not be shown; code", 0);
+    }
+    t_reporting = false;
+}
+
+} // namespace
+
+void AfxReportMemoryException() noexcept {
+    ReportFailure("Out of memory.");
+}
+
+void AfxReportUnexpectedException() noexcept {
+    ReportFailure(kUnexpectedErrorText);
 }

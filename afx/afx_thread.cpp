@@ -5,6 +5,7 @@
 #include <new>
 
 #include "Log.h"
+#include "afx_exceptions.h"
 
 BOOL CWinThread::Join(DWORD timeoutMs) const {
     return m_hThread && WaitForSingleObject(m_hThread.get(), timeoutMs) == WAIT_OBJECT_0;
@@ -21,7 +22,17 @@ unsigned __stdcall CWinThread::Start(void* self) noexcept {
     if (!autoDelete)
         thread = nullptr;
 
-    const unsigned code = proc(param);
+    unsigned code = 0;
+    switch (AfxCallGuarded([&] { code = proc(param); })) {
+    case AfxCaught::nothing:
+        break;
+    case AfxCaught::outOfMemory:
+        code = kThreadExitOutOfMemory;
+        break;
+    case AfxCaught::other:
+        code = kThreadExitException;
+        break;
+    }
     delete thread; // the auto-delete mode's object and handle end with the thread
     return code;
 }

@@ -12,6 +12,9 @@
 // touches the object again unless it deletes it itself. An owner may therefore delete its object
 // even when a join timed out: the thread runs on without it (whatever the procedure uses must then
 // outlive it).
+// An exception that leaves the procedure is reported like one that leaves a window procedure (the
+// out-of-memory report, or the unexpected-error report) and ends the thread with the exit code
+// kThreadExitOutOfMemory or kThreadExitException.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +24,10 @@
 #include "UniqueAny.h"
 
 typedef UINT(__cdecl* AFX_THREADPROC)(LPVOID);
+
+// Exit codes of a thread whose procedure let an exception out.
+constexpr DWORD kThreadExitOutOfMemory = ERROR_NOT_ENOUGH_MEMORY;
+constexpr DWORD kThreadExitException = 574; // ERROR_UNHANDLED_EXCEPTION, missing from the mingw headers
 
 class CWinThread {
 public:

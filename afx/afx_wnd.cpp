@@ -1,6 +1,7 @@
 #include "afx_wnd.h"
 
 #include "afx_app.h"
+#include "afx_exceptions.h"
 
 const CWnd CWnd::wndTop(HWND_TOP);
 const CWnd CWnd::wndBottom(HWND_BOTTOM);
@@ -43,34 +44,44 @@ bool ReturnsResultDirectly(UINT msg) {
 
 } // namespace
 
-INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+INT_PTR CDialog::Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_INITDIALOG)
+        return OnInitDialog();
+    LRESULT result = 0;
+    if (OnMessage(msg, wParam, lParam, &result)) {
+        if (ReturnsResultDirectly(msg))
+            return static_cast<INT_PTR>(result);
+        SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+        return TRUE;
+    }
+    if (msg == WM_COMMAND && HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == IDOK) {
+        OnOK();
+        return TRUE;
+    }
+    if (msg == WM_COMMAND && HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == IDCANCEL) {
+        OnCancel();
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept {
     CDialog* self;
     if (msg == WM_INITDIALOG) {
         self = reinterpret_cast<CDialog*>(lParam);
         SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         self->m_hWnd = hwnd;
-        return self->OnInitDialog();
+    } else {
+        self = reinterpret_cast<CDialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+        if (!self)
+            return FALSE;
     }
-    self = reinterpret_cast<CDialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
-    if (!self)
-        return FALSE;
 
+    // An exception must not unwind into the dialog manager's frames: the failure is reported, the
+    // message counts as unhandled (so it gets the default processing), and the dialog runs on.
     INT_PTR handled = FALSE;
-    LRESULT result = 0;
-    if (self->OnMessage(msg, wParam, lParam, &result)) {
-        if (ReturnsResultDirectly(msg))
-            handled = static_cast<INT_PTR>(result);
-        else {
-            SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
-            handled = TRUE;
-        }
-    } else if (msg == WM_COMMAND && HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == IDOK) {
-        self->OnOK();
-        handled = TRUE;
-    } else if (msg == WM_COMMAND && HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == IDCANCEL) {
-        self->OnCancel();
-        handled = TRUE;
-    }
+    (void)AfxCallGuarded([&] { handled = self->Dispatch(hwnd, msg, wParam, lParam); });
+
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, DWLP_USER, 0);
         self->m_hWnd = nullptr;

@@ -2,6 +2,9 @@
 //
 // A dialog stores its object pointer in the window's user data at WM_INITDIALOG and sends every
 // later message to OnMessage, where a derived dialog keeps its routing table as one switch.
+// Threading: every handler runs on the thread that called DoModal. An exception a handler lets out
+// stops at the dialog procedure: it is reported (the out-of-memory report for exhausted memory,
+// kUnexpectedErrorText for anything else), the message counts as unhandled and the dialog runs on.
 #pragma once
 
 #include <windows.h>
@@ -46,7 +49,9 @@ protected:
     virtual BOOL OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) noexcept;
+    // One message through the routing: OnInitDialog, OnMessage, then OK and Cancel.
+    INT_PTR Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;

@@ -1,6 +1,6 @@
 // CWinThread's two modes: owned threads keep their handle (and so their exit code) until the owner
 // deletes them, joins are bounded, auto-delete threads clean up after themselves even when they end
-// before AfxBeginThread returns.
+// before AfxBeginThread returns, and an exception never leaves a thread procedure.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,8 +13,12 @@
 
 #include "UniqueAny.h"
 #include "afx_thread.h"
+#include "report_recorder.h"
+#include "throwers.h"
 
 namespace {
+
+using afx_test::ReportRecorder;
 
 win::UniqueHandle NewEvent() {
     return win::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -183,4 +187,43 @@ TEST(AutoDeleteThreadTest, ThreadsThatEndBeforeTheStartReturnsRunOnceAndCleanUp)
     }
     std::printf("[ figures  ] %d of %u threads had ended before AfxBeginThread returned\n", endedFirst,
                 kThreads);
+}
+
+namespace {
+
+UINT __cdecl RaiseThrower(LPVOID param) {
+    static_cast<const afx_test::Thrower*>(param)->raise();
+    return 0;
+}
+
+} // namespace
+
+TEST(ThreadBarrierTest, AnExceptionEndsTheThreadWithAFailureCodeAfterItsReport) {
+    ReportRecorder reports;
+    for (const afx_test::Thrower& thrower : afx_test::kThrowers) {
+        SCOPED_TRACE(thrower.name);
+        reports.Clear();
+        std::unique_ptr<CWinThread> thread =
+            AfxBeginOwnedThread(&RaiseThrower, const_cast<afx_test::Thrower*>(&thrower));
+        ASSERT_TRUE(thread);
+        ASSERT_TRUE(thread->Join(10000));
+        EXPECT_EQ(thrower.outOfMemory ? kThreadExitOutOfMemory : kThreadExitException, ExitCodeOf(*thread));
+        EXPECT_EQ(std::vector<std::wstring>{afx_test::ExpectedReport(thrower)}, reports.Texts());
+    }
+}
+
+TEST(ThreadBarrierTest, AnAutoDeleteThreadThatThrowsIsReportedAndTheProcessRunsOn) {
+    ReportRecorder reports;
+    for (const afx_test::Thrower& thrower : afx_test::kThrowers) {
+        SCOPED_TRACE(thrower.name);
+        reports.Clear();
+        ASSERT_TRUE(AfxBeginThread(&RaiseThrower, const_cast<afx_test::Thrower*>(&thrower)));
+        ASSERT_TRUE(reports.WaitForCount(1, 10000));
+        EXPECT_EQ(std::vector<std::wstring>{afx_test::ExpectedReport(thrower)}, reports.Texts());
+    }
+    // The process is still here to start and join another thread.
+    std::unique_ptr<CWinThread> after = AfxBeginOwnedThread(&ReturnParam, reinterpret_cast<LPVOID>(5));
+    ASSERT_TRUE(after);
+    ASSERT_TRUE(after->Join(10000));
+    EXPECT_EQ(5u, ExitCodeOf(*after));
 }
