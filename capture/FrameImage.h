@@ -13,7 +13,6 @@
 
 #include <windows.h>
 
-
 #include "afx_imagelist.h"
 #include "afx_object.h"
 

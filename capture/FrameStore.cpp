@@ -42,11 +42,28 @@ BOOL CFrameStore::Allocate(int width, int height, int pre, int post, int fps) {
     return TRUE;
 }
 
-BOOL CFrameStore::StoreFrame(const void* bits, const BITMAPINFOHEADER* header, const RECT& src,
+size_t CFrameStore::FrameBytesNeeded(const BITMAPINFOHEADER& header) {
+    if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biPlanes != 1 || header.biBitCount != 24 ||
+        header.biCompression != BI_RGB || header.biWidth <= 0 || header.biHeight == 0 ||
+        header.biHeight == LONG_MIN)
+        return 0;
+    // biSizeImage is not trusted: the grabber writes width x 3 x height there, which is short of
+    // the padded rows it actually delivers whenever width x 3 is not a multiple of 4.
+    const unsigned long long stride = (static_cast<unsigned long long>(header.biWidth) * 24 + 31) / 32 * 4;
+    const unsigned long long rows = header.biHeight < 0 ? -static_cast<long long>(header.biHeight)
+                                                        : static_cast<long long>(header.biHeight);
+    const unsigned long long bytes = stride * rows;
+    return bytes > SIZE_MAX ? 0 : static_cast<size_t>(bytes);
+}
+
+BOOL CFrameStore::StoreFrame(const void* bits, size_t length, const BITMAPINFOHEADER* header, const RECT& src,
                              const RECT& dst, const std::function<void(CFrameImage&)>& publish) {
     const int count = m_slots.GetSize();
     if (count == 0 || !bits || !header)
         return FALSE;
+    const size_t needed = FrameBytesNeeded(*header);
+    if (needed == 0 || needed > length)
+        return FALSE; // a short or unknown frame is not drawn at all, and the ring does not move
     // After a failed Allocate the write index may point past the slots that exist.
     if (m_nWriteIndex < 0 || m_nWriteIndex >= count)
         m_nWriteIndex = 0;

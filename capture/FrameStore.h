@@ -35,11 +35,17 @@ public:
     BOOL Allocate(int width, int height, int pre, int post, int fps);
 
     // Scales one grabbed frame into the slot at the write index, hands that slot to publish, and
-    // advances. src and dst are (x, y, width, height). TRUE when this frame completed the armed
-    // store (the stop index is then cleared and the caller starts the clip maker). With no slots
-    // the frame is dropped: nothing is stored, published or advanced.
-    BOOL StoreFrame(const void* bits, const BITMAPINFOHEADER* header, const RECT& src, const RECT& dst,
-                    const std::function<void(CFrameImage&)>& publish = nullptr);
+    // advances. length is the number of bytes delivered at bits; src and dst are (x, y, width,
+    // height). TRUE when this frame completed the armed store (the stop index is then cleared and
+    // the caller starts the clip maker). The frame is dropped (nothing is stored, published or
+    // advanced) when there are no slots, when the header is not a 24-bit BI_RGB frame, or when
+    // its rows need more bytes than were delivered: nothing is ever read past bits + length.
+    BOOL StoreFrame(const void* bits, size_t length, const BITMAPINFOHEADER* header, const RECT& src,
+                    const RECT& dst, const std::function<void(CFrameImage&)>& publish = nullptr);
+
+    // Bytes a grabbed frame with this header occupies: stride x |height| with rows padded to 4
+    // bytes. 0 for a header that does not describe a 24-bit BI_RGB frame.
+    static size_t FrameBytesNeeded(const BITMAPINFOHEADER& header);
 
     // The capture press: the store completes after fps x post more frames (a whole ring when
     // post is 0). Nothing is armed when there are no slots.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,36 @@ struct GrabbedFrame {
             }
         }
     }
+};
+
+// Bytes that end exactly where an inaccessible page begins, so that reading one byte past them
+// faults. Holds a copy of the data given.
+class GuardedBytes {
+public:
+    explicit GuardedBytes(const BYTE* data, size_t size) : size_(size) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        const size_t page = info.dwPageSize;
+        const size_t committed = (size + page - 1) / page * page;
+        base_ = static_cast<BYTE*>(VirtualAlloc(nullptr, committed + page, MEM_RESERVE, PAGE_NOACCESS));
+        if (base_ && (committed == 0 || VirtualAlloc(base_, committed, MEM_COMMIT, PAGE_READWRITE)))
+            data_ = base_ + committed - size;
+        if (data_ && size)
+            std::memcpy(data_, data, size);
+    }
+    ~GuardedBytes() {
+        if (base_)
+            VirtualFree(base_, 0, MEM_RELEASE);
+    }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+    BYTE* data() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    BYTE* base_ = nullptr;
+    BYTE* data_ = nullptr;
+    size_t size_;
 };
 
 // The sequence number sits in three large uniform blocks along the picture's upper half: its

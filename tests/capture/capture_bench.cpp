@@ -88,7 +88,8 @@ int main() {
     for (size_t i = 0; i < camera.size(); ++i)
         camera[i] = static_cast<BYTE>(i / 1920 + i % 1920);
     const RECT src = {0, 0, 640, 480}, dst = {0, 0, 512, 384};
-    const double storeMs = MedianMs(runs, 30, [&] { store.StoreFrame(camera.data(), &header, src, dst); });
+    const double storeMs =
+        MedianMs(runs, 30, [&] { store.StoreFrame(camera.data(), camera.size(), &header, src, dst); });
     const double copyMs = MedianMs(runs, 50, [&] { a.CopyTo(&b); });
 
     auto plain = ImageWithMmx(0), packed = ImageWithMmx(1);

@@ -26,7 +26,8 @@ protected:
         int completions = 0;
         for (int seq = first; seq <= last; ++seq) {
             WriteSeq(frame_, seq);
-            if (store.StoreFrame(frame_.bits.data(), &frame_.header, kSameSize, kSameSize))
+            if (store.StoreFrame(frame_.bits.data(), frame_.bits.size(), &frame_.header, kSameSize,
+                                 kSameSize))
                 ++completions;
         }
         return completions;
@@ -92,10 +93,11 @@ TEST_F(FrameStoreTest, StoreFrameScalesIntoTheSlotAndPublishesItBeforeAdvancing)
 
     CFrameImage* published = nullptr;
     int publishedAt = -1;
-    EXPECT_FALSE(store.StoreFrame(camera.bits.data(), &camera.header, src, dst, [&](CFrameImage& slot) {
-        published = &slot;
-        publishedAt = store.GetWriteIndex();
-    }));
+    EXPECT_FALSE(store.StoreFrame(camera.bits.data(), camera.bits.size(), &camera.header, src, dst,
+                                  [&](CFrameImage& slot) {
+                                      published = &slot;
+                                      publishedAt = store.GetWriteIndex();
+                                  }));
     EXPECT_EQ(store.GetSlot(0), published);
     EXPECT_EQ(0, publishedAt) << "published before the write index moves on";
     EXPECT_EQ(1, store.GetWriteIndex());
@@ -117,10 +119,10 @@ TEST_F(FrameStoreTest, StoreFrameScalesIntoTheSlotAndPublishesItBeforeAdvancing)
 
     // Numbered frames survive the same scaling.
     GrabbedFrame numbered = SeqFrame(640, 480, 0x1234);
-    store.StoreFrame(numbered.bits.data(), &numbered.header, src, dst);
+    store.StoreFrame(numbered.bits.data(), numbered.bits.size(), &numbered.header, src, dst);
     EXPECT_EQ(0x1234, ReadSeq(*store.GetSlot(1)));
     EXPECT_EQ(2, store.GetWriteIndex());
-    store.StoreFrame(numbered.bits.data(), &numbered.header, src, dst);
+    store.StoreFrame(numbered.bits.data(), numbered.bits.size(), &numbered.header, src, dst);
     EXPECT_EQ(0, store.GetWriteIndex()) << "wraps at N = 3";
 }
 
@@ -228,8 +230,8 @@ TEST_F(FrameStoreTest, AStoreWithoutSlotsDropsFramesAndCutsNothing) {
         EXPECT_EQ(0, store.GetMemoryBytes());
         EXPECT_EQ(nullptr, store.GetCurrentFrame());
         bool published = false;
-        EXPECT_FALSE(store.StoreFrame(frame_.bits.data(), &frame_.header, kSameSize, kSameSize,
-                                      [&](CFrameImage&) { published = true; }));
+        EXPECT_FALSE(store.StoreFrame(frame_.bits.data(), frame_.bits.size(), &frame_.header, kSameSize,
+                                      kSameSize, [&](CFrameImage&) { published = true; }));
         EXPECT_FALSE(published);
         EXPECT_EQ(0, store.GetWriteIndex());
         store.ArmStop();
@@ -318,7 +320,7 @@ TEST_F(FrameStoreTest, ACutFailsCleanlyWhenThePlatformRunsOutOfGdiObjects) {
     GrabbedFrame small = SeqFrame(32, 24, 5);
     const RECT rect = {0, 0, 32, 24};
     for (int i = 0; i < 8; ++i)
-        store.StoreFrame(small.bits.data(), &small.header, rect, rect);
+        store.StoreFrame(small.bits.data(), small.bits.size(), &small.header, rect, rect);
     CFrameArray warm; // first use of GDI creates objects that live on; keep them out of the count
     ASSERT_TRUE(store.CutInto(&warm));
     warm.DeleteAll();
