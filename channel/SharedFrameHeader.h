@@ -46,6 +46,12 @@ static_assert(offsetof(SharedFrameHeader, bmiHeader) == 32, "bitmap header at se
 static_assert(offsetof(SharedFrameHeader, pixels) == 72, "pixel area at section offset 76");
 static_assert(sizeof(SharedFrameHeader) == kChannelPayloadSize, "header fills the payload exactly");
 
+// Bytes of one frame of this header in the pixel area: rows padded to 4 bytes, times the height
+// whichever way the rows run. 0 when the header describes no frame (width not positive, height or
+// bit count 0) or one that does not fit the pixel area: such a frame is never exchanged. Computed
+// wide, so no header value can wrap it.
+DWORD ChannelFrameBytes(const BITMAPINFOHEADER& bmi);
+
 // The owner window is kept as 32 bits: only the low 32 bits of a window handle are significant, so
 // a 32-bit filter and a 64-bit program share one channel. A 64-bit process sees its handles
 // sign-extended (Wine hands out 0xFFFFFFFF8xxxxxxx once a handle slot has been reused 32767

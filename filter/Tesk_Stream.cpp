@@ -13,17 +13,6 @@
 
 namespace {
 
-// Bytes of one frame of this header (rows padded to 4 bytes), computed wide so that no header
-// value can wrap it; 0 for a size that is not positive.
-ULONGLONG FrameBytes(const BITMAPINFOHEADER& bmi) {
-    if (bmi.biWidth <= 0 || bmi.biHeight == 0 || bmi.biBitCount == 0)
-        return 0;
-    const ULONGLONG stride =
-        ((static_cast<ULONGLONG>(bmi.biBitCount) * static_cast<ULONGLONG>(bmi.biWidth) + 31) / 8) & ~3ULL;
-    const LONGLONG height = bmi.biHeight < 0 ? -static_cast<LONGLONG>(bmi.biHeight) : bmi.biHeight;
-    return stride * static_cast<ULONGLONG>(height);
-}
-
 bool OwnerAlive(const SharedFrameHeader& header) {
     return header.hwndOwner != 0 && IsWindow(OwnerWindowOf(header));
 }
@@ -131,8 +120,8 @@ HRESULT CTesk_Stream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTI
     const VIDEOINFOHEADER* pvih = VideoInfoOf(m_mt);
     // The size the frame needs by its dimensions: biSizeImage comes from whoever set the format
     // and may be 0 or anything else.
-    const ULONGLONG cbFrame = pvih ? FrameBytes(pvih->bmiHeader) : 0;
-    if (cbFrame == 0 || cbFrame > kChannelPixelBytes)
+    const DWORD cbFrame = pvih ? ChannelFrameBytes(pvih->bmiHeader) : 0;
+    if (cbFrame == 0)
         return E_UNEXPECTED;
 
     ALLOCATOR_PROPERTIES request = *pProperties; // cbPrefix stays as the peer asked
@@ -256,7 +245,7 @@ void CTesk_Stream::PaintPlaceholder() {
         return;
     BITMAPINFOHEADER bmi24 = bmi;
     bmi24.biBitCount = 24;
-    if (FrameBytes(bmi24) > kChannelPixelBytes)
+    if (ChannelFrameBytes(bmi24) == 0)
         return;
 
     // Drawn before the channel is locked, so the capture program never waits on our GDI work.
@@ -388,7 +377,7 @@ STDMETHODIMP CTesk_Stream::SetSize(int* pSize) {
     wanted.biWidth = pSize[0];
     wanted.biHeight = pSize[1];
     wanted.biBitCount = 24;
-    if (pSize[0] <= 0 || pSize[1] <= 0 || FrameBytes(wanted) > kChannelPixelBytes)
+    if (pSize[0] <= 0 || pSize[1] <= 0 || ChannelFrameBytes(wanted) == 0)
         return E_INVALIDARG;
 
     CAutoLock lock(m_pLock);
