@@ -109,8 +109,13 @@ HRESULT CTesk_Stream::SetMediaType(const CMediaType* pMediaType) {
     if (const VIDEOINFOHEADER* pvih = VideoInfoOf(*pMediaType))
         AnnounceFormat(pvih->bmiHeader, pvih->AvgTimePerFrame, kFormatFromConnection,
                        kFormatAnnouncedByConnection);
+    // Stored before the placeholder is painted: the painter draws the current format, and SetSize
+    // hands us a type that is not current yet.
+    const HRESULT hr = CSourceStream::SetMediaType(pMediaType);
+    if (FAILED(hr))
+        return hr;
     PaintPlaceholder();
-    return CSourceStream::SetMediaType(pMediaType);
+    return S_OK;
 }
 
 HRESULT CTesk_Stream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProperties) {
@@ -252,9 +257,10 @@ void CTesk_Stream::PaintPlaceholder() {
     std::vector<BYTE> bits;
     if (!RenderPlaceholderPicture(bmi.biWidth, bmi.biHeight, &bits))
         return;
-    size_t cb = bits.size();
-    if (bmi.biSizeImage != 0 && bmi.biSizeImage < cb)
-        cb = bmi.biSizeImage;
+    // The whole frame the size describes, which fits the pixel area (checked above). Not
+    // biSizeImage: SetSize changes the size alone, so after it biSizeImage may describe the old
+    // size, and a copy cut at it leaves the new frame half painted.
+    const size_t cb = bits.size();
 
     if (!m_pChannel->Lock())
         return;

@@ -163,9 +163,13 @@ TEST_F(DeviceSettingsTest, SetSelectPixelTakesOnlyTableIndexes) {
     }
 }
 
+// A size taken is announced and, with no capture program, painted as the placeholder at that very
+// size: the header and the pixels always agree.
 TEST_F(DeviceSettingsTest, SetSizeTakesAnySizeTheChannelCanCarry) {
     ComPtr<IZarvexSettings> settings = MakeDevice();
     ASSERT_TRUE(settings);
+    CChannelProbe probe;
+    ASSERT_TRUE(probe.Open());
     EXPECT_EQ(E_POINTER, settings->GetSize(nullptr));
     EXPECT_EQ(E_POINTER, settings->SetSize(nullptr));
     const struct {
@@ -193,6 +197,15 @@ TEST_F(DeviceSettingsTest, SetSizeTakesAnySizeTheChannelCanCarry) {
         EXPECT_EQ(S_OK, settings->GetSize(size));
         EXPECT_EQ(expect[0], size[0]);
         EXPECT_EQ(expect[1], size[1]);
+        if (c.hr != S_OK)
+            continue;
+        std::unique_ptr<SharedFrameHeader> header = probe.Snapshot();
+        ASSERT_TRUE(header);
+        EXPECT_EQ(c.width, header->bmiHeader.biWidth);
+        EXPECT_EQ(c.height, header->bmiHeader.biHeight);
+        EXPECT_TRUE(header->dwFlags & kFrameReady);
+        EXPECT_TRUE(LookAtPlaceholder(header->pixels, kChannelPixelBytes, c.width, c.height).Ok())
+            << "the placeholder painted at the size just set";
     }
 }
 
