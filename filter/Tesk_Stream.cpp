@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include <wrl/client.h>
+
 #include "FilterSettings.h"
 #include "Log.h"
 #include "PlaceholderPicture.h"
@@ -288,29 +290,34 @@ STDMETHODIMP CTesk_Stream::SetFormat(AM_MEDIA_TYPE* pmt) {
     if (FAILED(hr))
         return hr;
 
-    CAutoLock lock(m_pLock);
-    REFERENCE_TIME rtFrameTime = pvih->AvgTimePerFrame;
-    if (rtFrameTime < 0)
-        rtFrameTime = 0;
-    if (rtFrameTime > kMaxFrameTime)
-        rtFrameTime = kMaxFrameTime;
-    SetFrameTime(rtFrameTime);
+    Microsoft::WRL::ComPtr<IFilterGraph> reconnectThrough;
+    {
+        CAutoLock lock(m_pLock);
+        REFERENCE_TIME rtFrameTime = pvih->AvgTimePerFrame;
+        if (rtFrameTime < 0)
+            rtFrameTime = 0;
+        if (rtFrameTime > kMaxFrameTime)
+            rtFrameTime = kMaxFrameTime;
+        SetFrameTime(rtFrameTime);
 
-    if (mt != m_mt) {
-        hr = m_mt.Set(mt);
-        if (FAILED(hr))
-            return hr;
-        IncrementTypeVersion(); // position 0 of the type list changed
-        if (IsConnected()) {
-            IFilterGraph* pGraph = m_pFilter->GetFilterGraph();
-            if (pGraph)
-                (void)LOG_IF_FAILED(
-                    pGraph->Reconnect(static_cast<IPin*>(this))); // a graph that cannot keeps the old one
+        if (mt != m_mt) {
+            hr = m_mt.Set(mt);
+            if (FAILED(hr))
+                return hr;
+            IncrementTypeVersion(); // position 0 of the type list changed
+            if (IsConnected())
+                reconnectThrough = m_pFilter->GetFilterGraph(); // held: it must not go away meanwhile
+            // The header gets the client's own interval, not the clamped one.
+            AnnounceFormat(bmi, pvih->AvgTimePerFrame, kFormatFromSetFormat, kFormatAnnouncedBySetFormat);
         }
-        // The header gets the client's own interval, not the clamped one.
-        AnnounceFormat(bmi, pvih->AvgTimePerFrame, kFormatFromSetFormat, kFormatAnnouncedBySetFormat);
+        PaintPlaceholder();
     }
-    PaintPlaceholder();
+    // Outside the filter lock: the graph takes its own lock to reconnect, and a graph thread that
+    // holds that one may be stopping this filter, which takes ours. Holding ours here would make
+    // the two wait for each other.
+    if (reconnectThrough)
+        (void)LOG_IF_FAILED(
+            reconnectThrough->Reconnect(static_cast<IPin*>(this))); // a graph that cannot keeps the old one
     return S_OK;
 }
 

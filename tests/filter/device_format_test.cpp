@@ -1,10 +1,13 @@
 // IAMStreamConfig::SetFormat: the types it takes and what they change (frame time, current format,
-// the channel's header), and the unusable ones it refuses without changing anything.
+// the channel's header), the unusable ones it refuses without changing anything, and the
+// reconnection it asks of a graph.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "DeviceTestUtil.h"
+#include "FakeInputPin.h"
+#include "StoppingGraph.h"
 
 namespace {
 
@@ -162,4 +165,33 @@ TEST_F(DeviceFormatTest, TheCurrentFormatAgainIsNotAnnounced) {
     std::unique_ptr<SharedFrameHeader> header = m_probe.Snapshot();
     ASSERT_TRUE(header);
     EXPECT_EQ(kFrameReady, header->dwFlags) << "placeholder only";
+}
+
+// SetFormat on a connected pin asks the graph to reconnect it. The graph may meanwhile stop the
+// filter from another thread while holding its own lock, so the filter must not hold its lock
+// while it asks.
+TEST_F(DeviceFormatTest, AReconnectionIsAskedWithoutTheFilterLockHeld) {
+    CFakeInputPin peer;
+    ASSERT_EQ(S_OK, m_pStream->Connect(&peer, nullptr));
+    CStoppingGraph graph(m_device.Get());
+    ASSERT_EQ(S_OK, m_device->JoinFilterGraph(&graph, L"stopping graph"));
+
+    MediaTypeHolder format(NewRgb24Type(640, 480, 666666));
+    EXPECT_EQ(S_OK, m_config->SetFormat(format.p));
+    graph.Join();
+    EXPECT_EQ(1, graph.reconnects);
+    EXPECT_EQ(static_cast<IPin*>(m_pStream), graph.reconnected);
+    EXPECT_TRUE(graph.graphLockTaken) << "the filter held its lock while the graph needed it";
+    EXPECT_EQ(S_OK, graph.stopResult);
+    EXPECT_EQ(640, CurrentSize().cx) << "the new format stands";
+
+    // A format the pin already has asks for nothing.
+    EXPECT_EQ(S_OK, m_config->SetFormat(format.p));
+    graph.Join();
+    EXPECT_EQ(1, graph.reconnects);
+
+    ASSERT_EQ(S_OK, m_device->JoinFilterGraph(nullptr, nullptr));
+    EXPECT_EQ(S_OK, m_pStream->Disconnect());
+    EXPECT_EQ(1, graph.refs.load());
+    EXPECT_EQ(1, peer.refs.load());
 }

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include "FakeInputPin.h"
 #include "FrameworkTestUtil.h"
+#include "StoppingGraph.h"
 #include "TestCamPainter.h"
 #include "testcam_code.h"
 
@@ -170,6 +172,29 @@ TEST_F(TestCameraTest, SetFormatTakesOnlyWhatTheCameraCanDeliver) {
     }
     EXPECT_EQ(E_POINTER, m_config->SetFormat(nullptr));
     EXPECT_EQ(E_POINTER, m_config->GetFormat(nullptr));
+}
+
+// A connected camera that takes a new format asks its graph to reconnect it, without holding the
+// filter lock that a graph thread stopping the filter needs meanwhile.
+TEST_F(TestCameraTest, AReconnectionIsAskedWithoutTheFilterLockHeld) {
+    CFakeInputPin peer;
+    ASSERT_EQ(S_OK, m_pin->Connect(&peer, nullptr));
+    CStoppingGraph graph(m_filter.Get());
+    ASSERT_EQ(S_OK, m_filter->JoinFilterGraph(&graph, L"stopping graph"));
+
+    MediaTypeHolder small(NewRgb24Type(320, 240, 666666));
+    EXPECT_EQ(S_OK, m_config->SetFormat(small.p));
+    graph.Join();
+    EXPECT_EQ(1, graph.reconnects);
+    EXPECT_EQ(m_pin.Get(), graph.reconnected);
+    EXPECT_TRUE(graph.graphLockTaken) << "the filter held its lock while the graph needed it";
+    EXPECT_EQ(S_OK, graph.stopResult);
+    EXPECT_EQ(320, CurrentSize().cx);
+
+    ASSERT_EQ(S_OK, m_filter->JoinFilterGraph(nullptr, nullptr));
+    EXPECT_EQ(S_OK, m_pin->Disconnect());
+    EXPECT_EQ(1, graph.refs.load());
+    EXPECT_EQ(1, peer.refs.load());
 }
 
 TEST_F(TestCameraTest, PinCategoryIsCapture) {

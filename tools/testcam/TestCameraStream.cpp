@@ -1,5 +1,7 @@
 #include "TestCameraStream.h"
 
+#include <wrl/client.h>
+
 #include "Log.h"
 #include "TestCamPainter.h"
 #include "TestCamera.h"
@@ -162,40 +164,44 @@ HRESULT CTestCameraStream::FillBuffer(IMediaSample* pSample) {
 STDMETHODIMP CTestCameraStream::SetFormat(AM_MEDIA_TYPE* pmt) {
     if (!pmt)
         return E_POINTER;
-    CAutoLock lock(m_pLock);
-    const int index = FormatIndex(pmt);
-    if (index < 0)
-        return VFW_E_INVALIDMEDIATYPE;
-    const VIDEOINFOHEADER* pvih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat);
-    const REFERENCE_TIME rtFrameTime = pvih->AvgTimePerFrame != 0 ? pvih->AvgTimePerFrame : m_rtFrameTime;
-
-    CMediaType mt;
-    HRESULT hr = BuildFormat(index, rtFrameTime, &mt);
-    if (FAILED(hr))
-        return hr;
-    if (mt == m_mt)
-        return S_OK;
-
-    IPin* pPeer = GetConnected();
-    if (pPeer) {
-        // A connected camera changes format only while stopped, and only to one its peer takes.
-        if (!IsStopped())
-            return VFW_E_NOT_STOPPED;
-        if (pPeer->QueryAccept(&mt) != S_OK)
+    Microsoft::WRL::ComPtr<IFilterGraph> reconnectThrough;
+    {
+        CAutoLock lock(m_pLock);
+        const int index = FormatIndex(pmt);
+        if (index < 0)
             return VFW_E_INVALIDMEDIATYPE;
+        const VIDEOINFOHEADER* pvih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat);
+        const REFERENCE_TIME rtFrameTime = pvih->AvgTimePerFrame != 0 ? pvih->AvgTimePerFrame : m_rtFrameTime;
+
+        CMediaType mt;
+        HRESULT hr = BuildFormat(index, rtFrameTime, &mt);
+        if (FAILED(hr))
+            return hr;
+        if (mt == m_mt)
+            return S_OK;
+
+        IPin* pPeer = GetConnected();
+        if (pPeer) {
+            // A connected camera changes format only while stopped, and only to one its peer takes.
+            if (!IsStopped())
+                return VFW_E_NOT_STOPPED;
+            if (pPeer->QueryAccept(&mt) != S_OK)
+                return VFW_E_INVALIDMEDIATYPE;
+        }
+        hr = m_mt.Set(mt);
+        if (FAILED(hr))
+            return hr;
+        m_rtFrameTime = rtFrameTime;
+        // Position 0 of the type list changed: older enumerators must say so.
+        IncrementTypeVersion();
+        if (pPeer)
+            reconnectThrough = m_pFilter->GetFilterGraph(); // held: it must not go away meanwhile
     }
-    hr = m_mt.Set(mt);
-    if (FAILED(hr))
-        return hr;
-    m_rtFrameTime = rtFrameTime;
-    // Position 0 of the type list changed: older enumerators must say so.
-    IncrementTypeVersion();
-    if (pPeer) {
-        IFilterGraph* pGraph = m_pFilter->GetFilterGraph();
-        if (pGraph)
-            (void)LOG_IF_FAILED(
-                pGraph->Reconnect(static_cast<IPin*>(this))); // the peer already accepted the type
-    }
+    // Outside the filter lock: the graph takes its own lock to reconnect, and a graph thread that
+    // holds that one may be stopping this filter, which takes ours.
+    if (reconnectThrough)
+        (void)LOG_IF_FAILED(
+            reconnectThrough->Reconnect(static_cast<IPin*>(this))); // the peer already accepted the type
     return S_OK;
 }
 
