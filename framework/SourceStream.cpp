@@ -64,12 +64,20 @@ HRESULT CSourceStream::Active() {
     HRESULT hr = CBaseOutputPin::Active();
     if (FAILED(hr))
         return hr;
-    if (!Create())
+    if (!Create()) {
+        (void)CBaseOutputPin::Inactive(); // the creation failure is the one to report
         return E_FAIL;
+    }
     hr = Init();
-    if (FAILED(hr))
-        return hr;
-    return PauseCommand();
+    if (SUCCEEDED(hr))
+        hr = PauseCommand();
+    if (FAILED(hr)) {
+        // Nothing may stay behind that keeps the next start from working: a worker whose set-up
+        // failed has already ended (Close only collects it), one that answered is told to end.
+        (void)StopWorker();
+        (void)CBaseOutputPin::Inactive();
+    }
+    return hr;
 }
 
 HRESULT CSourceStream::Inactive() {
@@ -77,19 +85,23 @@ HRESULT CSourceStream::Inactive() {
     if (!IsConnected())
         return S_OK;
     // Decommit first: a worker waiting in GetDeliveryBuffer is freed by it and then sees CMD_STOP.
-    HRESULT hr = CBaseOutputPin::Inactive();
-    if (FAILED(hr))
-        return hr;
-    if (ThreadExists()) {
-        hr = StopCommand();
-        if (FAILED(hr))
-            return hr;
-        hr = Exit();
-        if (FAILED(hr))
-            return hr;
-        Close();
-    }
-    return S_OK;
+    // A failure is reported, but the worker still goes: a thread left behind would keep streaming
+    // into a stopped filter and make every later start fail.
+    const HRESULT hrDecommit = CBaseOutputPin::Inactive();
+    const HRESULT hrStop = StopWorker();
+    return FAILED(hrDecommit) ? hrDecommit : hrStop;
+}
+
+HRESULT CSourceStream::StopWorker() {
+    if (!ThreadExists())
+        return S_OK;
+    // CallWorker answers E_FAIL at once for a worker that has ended, so both commands return
+    // either way, and after CMD_EXIT or the worker's own end there is nothing left for Close to
+    // wait for.
+    const HRESULT hrStop = StopCommand();
+    const HRESULT hrExit = Exit();
+    Close();
+    return FAILED(hrStop) ? hrStop : hrExit;
 }
 
 BOOL CSourceStream::CheckRequest(Command* pCom) {

@@ -57,6 +57,9 @@ public:
     HRESULT StopCommand() { return static_cast<HRESULT>(CallWorker(CMD_STOP)); }
 
 protected:
+    // Tells the worker to stop and end, and joins it; nothing to do without one. The first
+    // failure of the two commands is returned; the thread is gone either way.
+    HRESULT StopWorker();
     Command GetRequest() { return static_cast<Command>(CAMThread::GetRequest()); }
     BOOL CheckRequest(Command* pCom);
 

@@ -1,5 +1,6 @@
-// How the source stream's worker ends a stream: FillBuffer saying "no more" (S_FALSE) or failing.
-// A small source whose FillBuffer answers from a script stands in for a real one.
+// How the source stream's worker ends a stream: FillBuffer saying "no more" (S_FALSE) or failing;
+// and how a start or a stop that failed leaves the pin able to stream again. A small source whose
+// FillBuffer and OnThreadCreate answer from a script stands in for a real one.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "FakeInputPin.h"
+#include "GrantingAllocator.h"
 #include "FrameworkTestUtil.h"
 #include "Source.h"
 #include "SourceStream.h"
@@ -36,6 +38,10 @@ public:
     }
     HRESULT OnThreadCreate() override {
         ++creates;
+        if (failCreates > 0) {
+            --failCreates;
+            return E_OUTOFMEMORY;
+        }
         return S_OK;
     }
     HRESULT OnThreadDestroy() override {
@@ -54,6 +60,7 @@ public:
 
     long goodSamples = 3;
     HRESULT finalResult = S_FALSE;
+    std::atomic<long> failCreates{0}; // this many OnThreadCreate calls fail (out of memory) first
     std::atomic<long> fills{0}, creates{0}, destroys{0};
 };
 
@@ -166,6 +173,72 @@ TEST(ScriptedStreamTest, FillBufferFailureAbortsTheStreamThroughTheGraph) {
     EXPECT_EQ(0u, FinalRelease(graph));
     EXPECT_EQ(0u, FinalRelease(filter));
     EXPECT_EQ(0u, FinalRelease(grabber));
+}
+
+// A start whose worker cannot set itself up (out of memory), or a stop whose allocator refuses to
+// decommit, is reported, but neither may leave a thread or a committed allocator behind that keeps
+// the next start from working.
+TEST(ScriptedStreamTest, AFailedStartOrStopDoesNotStopTheNextStart) {
+    constexpr long kFrame = 160 * 120 * 3;
+    struct Case {
+        const char* name;
+        long failCreates;
+        HRESULT failDecommit;
+        HRESULT firstPause, firstStop; // what the failing round answers
+    } cases[] = {
+        {"the worker's OnThreadCreate fails", 1, S_OK, E_OUTOFMEMORY, S_OK},
+        {"the allocator's decommit fails", 0, VFW_E_TIMEOUT, S_OK, VFW_E_TIMEOUT},
+    };
+    CComApartment com;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CGrantingAllocator allocator(kFrame);
+        ASSERT_EQ(S_OK, allocator.Created());
+        CFakeInputPin peer;
+        peer.allocator = &allocator;
+        CScriptedSource* source = nullptr;
+        ComPtr<IBaseFilter> filter = CreateScripted(&source);
+        ASSERT_TRUE(filter);
+        CScriptedStream* stream = source->m_pStream;
+        stream->goodSamples = 1000000; // streams until stopped
+        stream->failCreates = c.failCreates;
+        ComPtr<IPin> pin;
+        ASSERT_EQ(S_OK, filter->FindPin(L"1", &pin));
+        ASSERT_EQ(S_OK, pin->Connect(&peer, nullptr));
+
+        // The failing round.
+        EXPECT_EQ(c.firstPause, filter->Pause());
+        if (SUCCEEDED(c.firstPause)) {
+            EXPECT_TRUE(peer.WaitForReceives(2, 5000));
+            allocator.failNextDecommit = c.failDecommit;
+        }
+        EXPECT_EQ(c.firstStop, filter->Stop());
+        FILTER_STATE state = State_Running;
+        EXPECT_EQ(S_OK, filter->GetState(0, &state));
+        EXPECT_EQ(State_Stopped, state);
+        EXPECT_FALSE(stream->ThreadExists()) << "no worker is left behind";
+
+        // The next round streams.
+        const long before = peer.receives.load();
+        EXPECT_EQ(S_OK, filter->Pause());
+        EXPECT_TRUE(peer.WaitForReceives(before + 3, 5000)) << "samples flow again";
+        EXPECT_EQ(S_OK, filter->Stop());
+        if (stream->ThreadExists()) {
+            ADD_FAILURE() << "a worker outlived the stop";
+            (void)stream->Inactive(); // so that releasing the filter does not wait for it forever
+        }
+        EXPECT_EQ(0, stream->failCreates.load());
+        EXPECT_EQ(2, stream->creates.load()) << "one worker per round";
+        EXPECT_EQ(stream->creates.load(), stream->destroys.load()) << "every worker that began also ended";
+        EXPECT_EQ(allocator.commits.load(), allocator.decommits.load() + (FAILED(c.failDecommit) ? 1 : 0))
+            << "committed only while streaming (a refused decommit aside)";
+
+        EXPECT_EQ(S_OK, pin->Disconnect());
+        pin.Reset();
+        EXPECT_EQ(0u, FinalRelease(filter));
+        EXPECT_EQ(1, peer.refs.load());
+        EXPECT_EQ(1, allocator.refs.load());
+    }
 }
 
 TEST(ScriptedStreamTest, SelfRegistrationWithoutSetupDataDoesNothing) {

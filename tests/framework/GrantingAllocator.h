@@ -1,7 +1,8 @@
 // An allocator that grants a buffer size of the test's choosing instead of the one asked for, the
 // way a peer's allocator may: the platform's memory allocator underneath, with SetProperties
 // rewritten and every buffer filled with a marker byte before it is handed out, so a test can see
-// whether the sender wrote past what it should.
+// whether the sender wrote past what it should. It counts commits and decommits, and can fail the
+// next decommit the way a peer's allocator may.
 #pragma once
 
 #include <windows.h>
@@ -28,6 +29,10 @@ public:
     HRESULT Created() const { return m_hr; }
 
     std::atomic<long> refs{1};
+    std::atomic<long> commits{0};
+    std::atomic<long> decommits{0};
+    // Answered (once) by the next Decommit instead of decommitting; S_OK for none.
+    std::atomic<HRESULT> failNextDecommit{S_OK};
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv)
@@ -51,8 +56,21 @@ public:
     STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* pProps) override {
         return m_inner->GetProperties(pProps);
     }
-    STDMETHODIMP Commit() override { return m_inner->Commit(); }
-    STDMETHODIMP Decommit() override { return m_inner->Decommit(); }
+    STDMETHODIMP Commit() override {
+        const HRESULT hr = m_inner->Commit();
+        if (SUCCEEDED(hr))
+            ++commits;
+        return hr;
+    }
+    STDMETHODIMP Decommit() override {
+        const HRESULT failure = failNextDecommit.exchange(S_OK);
+        if (FAILED(failure))
+            return failure;
+        const HRESULT hr = m_inner->Decommit();
+        if (SUCCEEDED(hr))
+            ++decommits;
+        return hr;
+    }
     STDMETHODIMP GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStart, REFERENCE_TIME* pEnd,
                            DWORD dwFlags) override {
         const HRESULT hr = m_inner->GetBuffer(ppBuffer, pStart, pEnd, dwFlags);
