@@ -79,10 +79,13 @@ bool CSoundPlayer::Create(IDirectSound* pDevice, DWORD dwSampleRate, DWORD dwBlo
                 table[i].dwOffset = dwBlockSize * (i + 1) - 1;
                 table[i].hEventNotify = m_event.get();
             }
-            // Not examined: without notifications WaitBlock times out and the player still moves on
-            // at one block per wait, which is as much as a caller could do about it.
-            LOG_IF_FAILED(pNotify->SetNotificationPositions(dwBlockCount, table.data()));
-            m_pNotify = std::move(pNotify);
+            // An event nothing ever sets would make every tick wait 500 ms for a block end and then
+            // drop the block. Without notifications there is no event at all instead, so the player
+            // sees HasNotifications() false and paces by its timer.
+            if (SUCCEEDED(LOG_IF_FAILED(pNotify->SetNotificationPositions(dwBlockCount, table.data()))))
+                m_pNotify = std::move(pNotify);
+            else
+                m_event.reset();
         }
     }
 

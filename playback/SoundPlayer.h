@@ -39,7 +39,8 @@ public:
 
     // Makes a stopped buffer of dwBlockCount blocks of dwBlockSize bytes of 16-bit stereo PCM at
     // dwSampleRate, with dwFlags | DSBCAPS_CTRLPOSITIONNOTIFY, and a notification at the last byte
-    // of every block. On failure everything held from before is kept; on success it is closed first.
+    // of every block, all on one auto-reset event. On failure everything held from before is kept;
+    // on success it is closed first.
     bool Create(IDirectSound* pDevice, DWORD dwSampleRate, DWORD dwBlockSize, DWORD dwBlockCount,
                 DWORD dwFlags);
     // Wakes a waiter (see Threading), then releases notify and buffer, the table and the event.
@@ -65,6 +66,9 @@ public:
     bool Silence();
 
     bool HasBuffer() const { return m_pBuffer != nullptr; }
+    // Whether block ends wake WaitBlock. Without them (no buffer, or one that took no notification
+    // positions) WaitBlock returns at once, and a playback has to take its pace from CTickTimer.
+    bool HasNotifications() const { return m_event.is_valid(); }
     // The buffer itself, for what the class does not wrap (GetCaps, GetFormat, GetVolume).
     IDirectSoundBuffer* GetBuffer() const { return m_pBuffer.Get(); }
     DWORD GetBufferSize() const { return m_dwBufferSize; }

@@ -26,7 +26,24 @@ namespace soundtest {
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 #endif
 
-class CFakeSoundBuffer final : public IDirectSoundBuffer, public IDirectSoundNotify {
+// Reference counting of the fakes: the count starts at 1, for whoever made the object.
+template <typename TDerived> class CFakeRefCount {
+protected:
+    ULONG AddRefImpl() { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
+    ULONG ReleaseImpl() {
+        const LONG c = InterlockedDecrement(&m_cRef);
+        if (c == 0)
+            delete static_cast<TDerived*>(this);
+        return static_cast<ULONG>(c);
+    }
+
+private:
+    LONG m_cRef = 1;
+};
+
+class CFakeSoundBuffer final : public IDirectSoundBuffer,
+                               public IDirectSoundNotify,
+                               private CFakeRefCount<CFakeSoundBuffer> {
 public:
     explicit CFakeSoundBuffer(const DSBUFFERDESC& desc, bool bWithNotify)
         : m_desc(desc), m_format(*desc.lpwfxFormat), m_bWithNotify(bWithNotify), m_bytes(desc.dwBufferBytes) {
@@ -39,6 +56,7 @@ public:
     HRESULT m_hrUnlock = DS_OK;
     HRESULT m_hrPlay = DS_OK;
     HRESULT m_hrPosition = DS_OK;
+    HRESULT m_hrNotify = DS_OK; // SetNotificationPositions
     // What a test reads.
     DSBUFFERDESC m_desc;
     WAVEFORMATEX m_format;
@@ -66,13 +84,8 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG c = InterlockedDecrement(&m_cRef);
-        if (c == 0)
-            delete this;
-        return static_cast<ULONG>(c);
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
 
     // IDirectSoundBuffer
     STDMETHODIMP GetCaps(LPDSBCAPS caps) override {
@@ -157,20 +170,23 @@ public:
 
     // IDirectSoundNotify (its QueryInterface, AddRef and Release are the ones above)
     STDMETHODIMP SetNotificationPositions(DWORD count, LPCDSBPOSITIONNOTIFY table) override {
+        if (FAILED(m_hrNotify))
+            return m_hrNotify;
         m_notifications.assign(table, table + count);
         return DS_OK;
     }
 
 private:
+    friend class CFakeRefCount<CFakeSoundBuffer>;
     ~CFakeSoundBuffer() = default;
-    LONG m_cRef = 1;
 };
 
-class CFakeDirectSound final : public IDirectSound {
+class CFakeDirectSound final : public IDirectSound, private CFakeRefCount<CFakeDirectSound> {
 public:
     // What a test sets.
     HRESULT m_hrCreate = DS_OK;
     bool m_bBuffersWithNotify = true;
+    HRESULT m_hrBufferNotify = DS_OK; // what new buffers' SetNotificationPositions answers
     // The buffer made last (the device holds a reference of its own until it goes).
     CFakeSoundBuffer* m_pLastBuffer = nullptr;
     int m_nCreates = 0;
@@ -187,13 +203,8 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG c = InterlockedDecrement(&m_cRef);
-        if (c == 0)
-            delete this;
-        return static_cast<ULONG>(c);
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
 
     STDMETHODIMP CreateSoundBuffer(LPCDSBUFFERDESC desc, LPLPDIRECTSOUNDBUFFER out, IUnknown*) override {
         ++m_nCreates;
@@ -207,6 +218,7 @@ public:
             !desc->lpwfxFormat || desc->dwBufferBytes == 0)
             return DSERR_INVALIDPARAM;
         auto* buffer = new CFakeSoundBuffer(*desc, m_bBuffersWithNotify);
+        buffer->m_hrNotify = m_hrBufferNotify;
         if (m_pLastBuffer)
             m_pLastBuffer->Release();
         m_pLastBuffer = buffer;
@@ -234,11 +246,11 @@ public:
     }
 
 private:
+    friend class CFakeRefCount<CFakeDirectSound>;
     ~CFakeDirectSound() {
         if (m_pLastBuffer)
             m_pLastBuffer->Release();
     }
-    LONG m_cRef = 1;
 };
 
 #if defined(__GNUC__)

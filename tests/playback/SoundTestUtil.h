@@ -13,6 +13,8 @@
 
 #include <wrl/client.h>
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -26,6 +28,25 @@ namespace soundtest {
 
 constexpr DWORD kBytesPerSecond = 176400;
 constexpr DWORD kBytesPerFrame = 4; // one 16-bit stereo sample frame
+
+inline double NowMs() {
+    LARGE_INTEGER f;
+    LARGE_INTEGER t;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+}
+
+// The clip sound format, field by field.
+inline void ExpectClipSoundFormat(const WAVEFORMATEX& format) {
+    EXPECT_EQ(WAVE_FORMAT_PCM, format.wFormatTag);
+    EXPECT_EQ(2, format.nChannels);
+    EXPECT_EQ(44100u, format.nSamplesPerSec);
+    EXPECT_EQ(176400u, format.nAvgBytesPerSec);
+    EXPECT_EQ(4, format.nBlockAlign);
+    EXPECT_EQ(16, format.wBitsPerSample);
+    EXPECT_EQ(0, format.cbSize);
+}
 
 inline WAVEFORMATEX StereoPcm16() {
     WAVEFORMATEX format = {};

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <vector>
 
 #include "ComScope.h"
@@ -12,6 +11,13 @@
 #include "SoundTestUtil.h"
 
 namespace {
+
+// The volume the buffer itself reports, in hundredths of a decibel (12345 when it cannot say).
+LONG BufferVolume(const CSoundPlayer& player) {
+    LONG volume = 12345;
+    EXPECT_EQ(DS_OK, player.GetBuffer()->GetVolume(&volume));
+    return volume;
+}
 
 class SoundOutputTest : public testing::Test {
 protected:
@@ -37,9 +43,7 @@ TEST_F(SoundOutputTest, AppliesTheLoadedVolumeToTheNewBuffer) {
             << "no sound output on the bench; its PulseAudio null sink should be the default device";
         ASSERT_TRUE(device);
         ASSERT_TRUE(player.HasBuffer());
-        LONG volume = 12345;
-        ASSERT_EQ(DS_OK, player.GetBuffer()->GetVolume(&volume));
-        EXPECT_EQ(c.volume, volume);
+        EXPECT_EQ(c.volume, BufferVolume(player));
     }
 }
 
@@ -55,9 +59,7 @@ TEST_F(SoundOutputTest, SetVolumeFollowsTheVolumeRule) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.percent);
         ASSERT_TRUE(player.SetVolume(c.percent));
-        LONG volume = 12345;
-        ASSERT_EQ(DS_OK, player.GetBuffer()->GetVolume(&volume));
-        EXPECT_EQ(c.volume, volume);
+        EXPECT_EQ(c.volume, BufferVolume(player));
     }
 }
 
@@ -69,9 +71,7 @@ TEST_F(SoundOutputTest, SettingUpAgainReplacesDeviceAndBuffer) {
     ASSERT_TRUE(CreateSoundOutput(m_window.get(), 100, device, player));
     ASSERT_TRUE(CreateSoundOutput(m_window.get(), 50, device, player));
     ASSERT_TRUE(player.HasBuffer());
-    LONG volume = 0;
-    ASSERT_EQ(DS_OK, player.GetBuffer()->GetVolume(&volume));
-    EXPECT_EQ(-752, volume);
+    EXPECT_EQ(-752, BufferVolume(player));
     ASSERT_TRUE(player.Play());
     EXPECT_TRUE(player.WaitBlock(CSoundPlayer::kBlockWaitMs)) << "the new buffer does not run";
     EXPECT_TRUE(player.Stop());
@@ -86,16 +86,10 @@ TEST(SoundPlayerWithoutOutput, FailsAtOnceAndDoesNotPace) {
     EXPECT_EQ(nullptr, player.GetBuffer());
     const std::vector<BYTE> block(kSoundBlockBytes, 1);
 
-    LARGE_INTEGER f;
-    LARGE_INTEGER t0;
-    LARGE_INTEGER t1;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t0);
+    const double start = soundtest::NowMs();
     EXPECT_FALSE(player.WriteBlock(block.data(), kSoundBlockBytes, kSoundBlockBytes, true));
     EXPECT_TRUE(player.WaitBlock(10000));
-    QueryPerformanceCounter(&t1);
-    EXPECT_LT(static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart), 5.0)
-        << "a player without a buffer waited";
+    EXPECT_LT(soundtest::NowMs() - start, 5000.0) << "a player without a buffer waited";
 
     EXPECT_FALSE(player.Play());
     EXPECT_FALSE(player.Stop());

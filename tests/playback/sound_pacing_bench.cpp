@@ -22,16 +22,7 @@ namespace {
 constexpr int kTicks = 600; // 10 s at 60 a second
 constexpr double kNominalMs = 1000.0 / 60.0;
 
-double NowMs() {
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / frequency;
-}
+using soundtest::NowMs;
 
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());

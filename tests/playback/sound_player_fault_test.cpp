@@ -11,6 +11,7 @@
 #include "FakeDirectSound.h"
 #include "SoundOutput.h"
 #include "SoundPlayer.h"
+#include "SoundTestUtil.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ protected:
 TEST_F(SoundPlayerFaultTest, CreateAsksForTheBufferAndOneNotificationAtTheEndOfEachBlock) {
     CFakeSoundBuffer* buffer = CreateDefault();
     ASSERT_NE(nullptr, buffer);
+    EXPECT_TRUE(m_player->HasNotifications());
 
     const DSBUFFERDESC& desc = buffer->m_desc;
     EXPECT_EQ(sizeof(DSBUFFERDESC1), desc.dwSize) << "the description without the 3D-algorithm identifier";
@@ -50,13 +52,7 @@ TEST_F(SoundPlayerFaultTest, CreateAsksForTheBufferAndOneNotificationAtTheEndOfE
     EXPECT_EQ(23552u, desc.dwBufferBytes);
     EXPECT_EQ(0u, desc.dwReserved);
     const WAVEFORMATEX& format = buffer->m_format;
-    EXPECT_EQ(WAVE_FORMAT_PCM, format.wFormatTag);
-    EXPECT_EQ(2, format.nChannels);
-    EXPECT_EQ(44100u, format.nSamplesPerSec);
-    EXPECT_EQ(176400u, format.nAvgBytesPerSec);
-    EXPECT_EQ(4, format.nBlockAlign);
-    EXPECT_EQ(16, format.wBitsPerSample);
-    EXPECT_EQ(0, format.cbSize);
+    soundtest::ExpectClipSoundFormat(format);
 
     const std::vector<DSBPOSITIONNOTIFY>& table = buffer->m_notifications;
     ASSERT_EQ(8u, table.size());
@@ -142,17 +138,36 @@ TEST_F(SoundPlayerFaultTest, SilenceOfALostBufferRestoresIt) {
     EXPECT_EQ(std::vector<BYTE>(23552, 0), buffer->m_bytes);
 }
 
-// A buffer without the notify interface has no event: nothing paces the writes, which go in at once.
+// A buffer without notifications (no notify interface, or one that refuses the positions) has no
+// event: it says so, so the player paces by its timer, and its writes go in without waiting rather
+// than each waiting 500 ms for a block end that never comes and then being dropped.
 TEST_F(SoundPlayerFaultTest, ABufferWithoutNotificationsWritesWithoutWaiting) {
-    m_device->m_bBuffersWithNotify = false;
-    CFakeSoundBuffer* buffer = CreateDefault();
-    ASSERT_NE(nullptr, buffer);
-    EXPECT_TRUE(buffer->m_notifications.empty());
-    EXPECT_TRUE(m_player->WaitBlock(10000));
-    buffer->m_dwPlayCursor = 11776;
-    const std::vector<BYTE> block(kBlock, 0x55);
-    EXPECT_TRUE(m_player->WriteBlock(block.data(), kBlock, kBlock, true));
-    EXPECT_EQ(kBlock, m_player->GetWriteOffset());
+    struct Case {
+        const char* name;
+        bool withNotify;
+        HRESULT positions;
+    };
+    const Case cases[] = {
+        {"no notify interface", false, DS_OK},
+        {"positions refused", true, DSERR_INVALIDPARAM},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_device->m_bBuffersWithNotify = c.withNotify;
+        m_device->m_hrBufferNotify = c.positions;
+        CFakeSoundBuffer* buffer = CreateDefault();
+        ASSERT_NE(nullptr, buffer);
+        EXPECT_TRUE(m_player->HasBuffer());
+        EXPECT_FALSE(m_player->HasNotifications());
+        const double start = soundtest::NowMs();
+        EXPECT_TRUE(m_player->WaitBlock(10000));
+        buffer->m_dwPlayCursor = 11776;
+        const DWORD offset = m_player->GetWriteOffset();
+        const std::vector<BYTE> block(kBlock, 0x55);
+        EXPECT_TRUE(m_player->WriteBlock(block.data(), kBlock, kBlock, true));
+        EXPECT_LT(soundtest::NowMs() - start, 400.0) << "waited for a block end that cannot come";
+        EXPECT_EQ(offset + kBlock, m_player->GetWriteOffset());
+    }
 }
 
 TEST_F(SoundPlayerFaultTest, ARefusedBufferKeepsThePreviousOne) {

@@ -21,13 +21,7 @@ namespace {
 constexpr DWORD kBlock = kSoundBlockBytes;
 constexpr DWORD kBufferBytes = kSoundBlockBytes * kSoundBlockCount; // 23552
 
-double NowMs() {
-    LARGE_INTEGER f;
-    LARGE_INTEGER t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
+using soundtest::NowMs;
 
 // Distinct bytes, so a block written to the wrong place or cut wrongly cannot pass for another.
 std::vector<BYTE> Pattern(size_t n, BYTE seed) {
@@ -99,13 +93,7 @@ TEST_F(SoundPlayerTest, MakesAStoppedBufferOfEightBlocksInTheClipSoundFormat) {
     std::memset(&format, 0xCD, sizeof format);
     DWORD written = 0;
     ASSERT_EQ(DS_OK, buffer->GetFormat(&format, sizeof format, &written));
-    EXPECT_EQ(WAVE_FORMAT_PCM, format.wFormatTag);
-    EXPECT_EQ(2, format.nChannels);
-    EXPECT_EQ(44100u, format.nSamplesPerSec);
-    EXPECT_EQ(176400u, format.nAvgBytesPerSec);
-    EXPECT_EQ(4, format.nBlockAlign);
-    EXPECT_EQ(16, format.wBitsPerSample);
-    EXPECT_EQ(0, format.cbSize);
+    soundtest::ExpectClipSoundFormat(format);
 
     DSBCAPS caps = {};
     caps.dwSize = sizeof caps;

@@ -3,17 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include "SoundTestUtil.h"
 #include "TickTimer.h"
 
 namespace {
 
-double NowMs() {
-    LARGE_INTEGER f;
-    LARGE_INTEGER t;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
-}
+using soundtest::NowMs;
 
 // Ticks keep coming, and never faster than the grid: n ticks after a restart take at least n
 // periods (a wait that returned early would pace a clip faster than its sound).
