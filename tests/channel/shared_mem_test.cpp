@@ -10,16 +10,14 @@
 #include <string>
 
 #include "SharedMem.h"
+#include "UniqueAny.h"
 
 namespace {
 
 constexpr char kUnitName[] = "_ZX_UNIT_CHANNEL";
 
 bool SectionExists(const char* sectionName) {
-    HANDLE h = OpenFileMappingA(FILE_MAP_READ, FALSE, sectionName);
-    if (h)
-        CloseHandle(h);
-    return h != nullptr;
+    return static_cast<bool>(win::UniqueHandle(OpenFileMappingA(FILE_MAP_READ, FALSE, sectionName)));
 }
 
 } // namespace

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "DeviceTestUtil.h"
+#include "device_test_util.h"
 #include "peer_process.h"
 
 namespace {
@@ -55,8 +55,8 @@ bool RunFor(CClientGraph& client, DWORD ms) {
 } // namespace
 
 int main() {
-    CComApartment com;
-    if (FAILED(com.Result()) || ChannelExists()) {
+    win::ComScope com;
+    if (FAILED(com.hr()) || ChannelExists()) {
         std::printf("needs COM and no frame channel in use\n");
         return 1;
     }

@@ -7,15 +7,15 @@
 
 #include <cmath>
 
-#include "DeviceTestUtil.h"
 #include "ResolutionTable.h"
+#include "device_test_util.h"
 
 namespace {
 
 class DeviceComTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, m_com.Result());
+        ASSERT_EQ(S_OK, m_com.hr());
         m_settings.Clear();
     }
     // A filter made after "SelectPixel" was stored as this text.
@@ -30,7 +30,7 @@ protected:
         }
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
     CSavedFilterSettings m_settings;
     ComPtr<IBaseFilter> m_device;
     CTesk_Stream* m_pStream = nullptr;
@@ -154,8 +154,7 @@ TEST_F(DeviceComTest, StreamCapsDescribeEveryTableSizeWhateverTheCurrentFormat) 
         EXPECT_EQ(ResolutionTable[index].width, pvih->bmiHeader.biWidth);
         EXPECT_EQ(ResolutionTable[index].height, pvih->bmiHeader.biHeight);
         EXPECT_EQ(pvih->bmiHeader.biSizeImage, mt.lSampleSize);
-        EXPECT_EQ(static_cast<DWORD>(ResolutionTable[index].width * 3 * ResolutionTable[index].height),
-                  pvih->bmiHeader.biSizeImage);
+        EXPECT_EQ(static_cast<DWORD>(ResolutionTable[index].width * 3 * ResolutionTable[index].height), pvih->bmiHeader.biSizeImage);
 
         EXPECT_TRUE(caps.guid == FORMAT_VideoInfo);
         EXPECT_EQ(0u, caps.VideoStandard);

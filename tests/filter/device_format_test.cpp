@@ -5,16 +5,16 @@
 
 #include <gtest/gtest.h>
 
-#include "DeviceTestUtil.h"
-#include "FakeInputPin.h"
-#include "StoppingGraph.h"
+#include "device_test_util.h"
+#include "fake_input_pin.h"
+#include "stopping_graph.h"
 
 namespace {
 
 class DeviceFormatTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, m_com.Result());
+        ASSERT_EQ(S_OK, m_com.hr());
         ASSERT_FALSE(ChannelExists()) << "a frame channel is left over from another program";
         m_settings.Clear();
         m_device = CreateDevice(&m_pStream);
@@ -34,7 +34,7 @@ protected:
         return format.p ? SIZE{format.Vih()->bmiHeader.biWidth, format.Vih()->bmiHeader.biHeight} : SIZE{};
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
     CSavedFilterSettings m_settings;
     ComPtr<IBaseFilter> m_device;
     CTesk_Stream* m_pStream = nullptr;

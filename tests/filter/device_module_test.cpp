@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "DeviceTestUtil.h"
-#include "TestCamModule.h"
+#include "device_test_util.h"
+#include "module_library.h"
+#include "registry_test.h"
+#include "video_devices.h"
 
 namespace {
 
@@ -29,60 +31,27 @@ std::wstring InstanceKey(REFCLSID category) {
 }
 
 std::wstring ReadString(const std::wstring& key, const wchar_t* value) {
-    wchar_t buf[MAX_PATH * 2] = {};
-    DWORD cb = sizeof(buf) - sizeof(wchar_t);
-    DWORD type = 0;
-    HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return L"<no key>";
-    const LONG err = RegQueryValueExW(h, value, nullptr, &type, reinterpret_cast<BYTE*>(buf), &cb);
-    RegCloseKey(h);
-    if (err != ERROR_SUCCESS || type != REG_SZ)
-        return L"<no value>";
-    return buf;
+    return ReadRegString(HKEY_CLASSES_ROOT, key, value);
 }
 
 bool KeyExists(const std::wstring& key) {
-    HKEY h = nullptr;
-    const LONG err = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h);
-    if (err == ERROR_SUCCESS)
-        RegCloseKey(h);
-    return err == ERROR_SUCCESS;
+    return RegKeyExists(HKEY_CLASSES_ROOT, key);
 }
 
 // The module loaded from beside the test, and the prefix's registration put back as it was found.
 class DeviceModuleTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, m_com.Result());
+        ASSERT_EQ(S_OK, m_com.hr());
         ASSERT_TRUE(m_module.Loaded()) << "ZarvexDevice.ax must sit beside the test";
-        m_wasRegistered = FindVideoDevice(L"ZarvexDevice") != nullptr;
         m_settings.Clear();
     }
-    void TearDown() override {
-        if (m_wasRegistered) {
-            EXPECT_EQ(S_OK, m_module.RegisterServer());
-        } else {
-            (void)m_module.UnregisterServer(); // nothing of ours may be left either way
-        }
-    }
-    template <typename T> ComPtr<T> Create(REFCLSID clsid) {
-        ComPtr<IClassFactory> factory;
-        ComPtr<T> object;
-        EXPECT_EQ(S_OK, m_module.GetClassObject(clsid, IID_IClassFactory,
-                                                reinterpret_cast<void**>(factory.GetAddressOf())));
-        if (factory) {
-            EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(T),
-                                                    reinterpret_cast<void**>(object.GetAddressOf())));
-            EXPECT_EQ(0u, FinalRelease(factory));
-        }
-        return object;
-    }
+    template <typename T> ComPtr<T> Create(REFCLSID clsid) { return CreateFromModule<T>(m_module, clsid); }
 
-    CComApartment m_com;
-    CTestCamModule m_module{L"ZarvexDevice.ax"};
+    win::ComScope m_com;
+    CModuleLibrary m_module{L"ZarvexDevice.ax"};
+    CRegistrationKeeper m_registration{m_module, L"ZarvexDevice"};
     CSavedFilterSettings m_settings;
-    bool m_wasRegistered = false;
 };
 
 } // namespace
@@ -207,9 +176,10 @@ TEST_F(DeviceModuleTest, ObjectsMadeThroughComKeepTheModuleUntilReleased) {
 TEST_F(DeviceModuleTest, UnregistrationStopsAtTheFirstFailure) {
     ASSERT_EQ(S_OK, m_module.RegisterServer());
     const std::wstring pinned = InstanceKey(CLSID_VideoInputDeviceCategory) + L"\\Pinned";
-    HKEY h = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CLASSES_ROOT, pinned.c_str(), &h));
-    RegCloseKey(h);
+    {
+        win::UniqueRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CLASSES_ROOT, pinned.c_str(), key.put()));
+    }
 
     const HRESULT hr = m_module.UnregisterServer();
     EXPECT_TRUE(FAILED(hr)) << std::hex << hr;

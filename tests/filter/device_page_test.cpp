@@ -7,37 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "DeviceTestUtil.h"
-#include "TestCamModule.h"
+#include "device_test_util.h"
+#include "module_library.h"
+#include "page_site.h"
 
 namespace {
-
-// A page site that records the status changes it is told of.
-COM_CLASSES_BEGIN
-class CRecordingSite : public IPropertyPageSite {
-public:
-    LONG refs = 1;
-    std::vector<DWORD> changes;
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IPropertyPageSite) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
-    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
-    STDMETHODIMP OnStatusChange(DWORD flags) override {
-        changes.push_back(flags);
-        return S_OK;
-    }
-    STDMETHODIMP GetLocaleID(LCID*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetPageContainer(IUnknown**) override { return E_NOTIMPL; }
-    STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
-};
-COM_CLASSES_END
 
 std::wstring WindowText(HWND hwnd) {
     wchar_t text[256] = {};
@@ -48,7 +22,7 @@ std::wstring WindowText(HWND hwnd) {
 class DevicePageTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, m_com.Result());
+        ASSERT_EQ(S_OK, m_com.hr());
         ASSERT_FALSE(ChannelExists()) << "a frame channel is left over from another program";
         ASSERT_TRUE(m_module.Loaded());
         m_settings.Clear();
@@ -76,18 +50,7 @@ protected:
         if (m_frame)
             DestroyWindow(m_frame);
     }
-    template <typename T> ComPtr<T> Create(REFCLSID clsid) {
-        ComPtr<IClassFactory> factory;
-        ComPtr<T> object;
-        EXPECT_EQ(S_OK, m_module.GetClassObject(clsid, IID_IClassFactory,
-                                                reinterpret_cast<void**>(factory.GetAddressOf())));
-        if (factory) {
-            EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(T),
-                                                    reinterpret_cast<void**>(object.GetAddressOf())));
-            EXPECT_EQ(0u, FinalRelease(factory));
-        }
-        return object;
-    }
+    template <typename T> ComPtr<T> Create(REFCLSID clsid) { return CreateFromModule<T>(m_module, clsid); }
     // Activates the page in the frame; its dialog window.
     HWND Activate() {
         RECT rc = {8, 8, 400, 200};
@@ -104,13 +67,13 @@ protected:
         }
     }
 
-    CComApartment m_com;
-    CTestCamModule m_module{L"ZarvexDevice.ax"};
+    win::ComScope m_com;
+    CModuleLibrary m_module{L"ZarvexDevice.ax"};
     CSavedFilterSettings m_settings;
     HWND m_frame = nullptr;
     ComPtr<IBaseFilter> m_filter;
     ComPtr<IPropertyPage> m_page;
-    CRecordingSite m_site;
+    CFakePageSite m_site;
 };
 
 } // namespace

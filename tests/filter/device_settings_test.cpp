@@ -7,14 +7,14 @@
 #include <cmath>
 #include <limits>
 
-#include "DeviceTestUtil.h"
+#include "device_test_util.h"
 
 namespace {
 
 class DeviceSettingsTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, m_com.Result());
+        ASSERT_EQ(S_OK, m_com.hr());
         m_settings.Clear();
     }
     // A filter made with the registry as it is now; its settings interface.
@@ -41,7 +41,7 @@ protected:
         return fps;
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
     CSavedFilterSettings m_settings;
     ComPtr<IBaseFilter> m_device;
     CTesk_Stream* m_pStream = nullptr;

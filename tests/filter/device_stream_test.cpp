@@ -5,22 +5,22 @@
 
 #include <gtest/gtest.h>
 
-#include "DeviceTestUtil.h"
-#include "FakeInputPin.h"
-#include "GrantingAllocator.h"
+#include "device_test_util.h"
+#include "fake_input_pin.h"
+#include "granting_allocator.h"
 
 namespace {
 
 class DeviceStreamTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, m_com.Result());
+        ASSERT_EQ(S_OK, m_com.hr());
         // The filter must be the one to create the channel, with a zero header and no owner.
         ASSERT_FALSE(ChannelExists()) << "a frame channel is left over from another program";
         m_settings.Clear();
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
     CSavedFilterSettings m_settings;
 };
 

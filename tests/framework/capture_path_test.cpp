@@ -9,22 +9,25 @@
 #include <cstdio>
 #include <cstring>
 
-#include "TestCamModule.h"
+#include "ComScope.h"
 #include "TestCameraIds.h"
 #include "dshow_test.h"
+#include "grabber_graph.h"
+#include "media_types.h"
+#include "module_library.h"
 
 namespace {
 
 class CapturePathTest : public testing::TestWithParam<SIZE> {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, m_com.Result());
-        CTestCamModule module;
+        ASSERT_EQ(S_OK, m_com.hr());
+        CModuleLibrary module(L"ZarvexTestCamera.ax");
         ASSERT_TRUE(module.Loaded());
         ASSERT_EQ(S_OK, module.RegisterServer());
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
 };
 
 // What the capture program does with the device's current format and the chosen size: the
@@ -49,30 +52,6 @@ HRESULT BuildGrabberType(IAMStreamConfig* config, SIZE size, MediaTypeHolder& ty
     pmt->subtype = MEDIASUBTYPE_RGB24;
     std::memcpy(pmt->pbFormat, &grabberFormat, sizeof(grabberFormat));
     return S_OK;
-}
-
-// Chooses the capability of this size and sets it as the device's format, as the capture program
-// does when the user picks a format.
-HRESULT ApplyFormat(IAMStreamConfig* config, SIZE size) {
-    int count = 0, recordSize = 0;
-    HRESULT hr = config->GetNumberOfCapabilities(&count, &recordSize);
-    if (FAILED(hr) || recordSize != sizeof(VIDEO_STREAM_CONFIG_CAPS))
-        return E_FAIL;
-    for (int i = 0; i < count; ++i) {
-        MediaTypeHolder caps;
-        VIDEO_STREAM_CONFIG_CAPS scc = {};
-        if (FAILED(config->GetStreamCaps(i, &caps.p, reinterpret_cast<BYTE*>(&scc))))
-            continue;
-        if (caps.Vih()->bmiHeader.biWidth != size.cx || caps.Vih()->bmiHeader.biHeight != size.cy)
-            continue;
-        MediaTypeHolder current;
-        hr = config->GetFormat(&current.p);
-        if (FAILED(hr))
-            return hr;
-        std::memcpy(current.p->pbFormat, caps.p->pbFormat, sizeof(VIDEOINFOHEADER));
-        return config->SetFormat(current.p);
-    }
-    return E_INVALIDARG;
 }
 
 } // namespace
@@ -106,7 +85,7 @@ TEST_P(CapturePathTest, PreviewRenderStreamDeliversEveryFrameToBufferCB) {
     ComPtr<IAMStreamConfig> config;
     ASSERT_EQ(S_OK, builder->FindInterface(&PIN_CATEGORY_CAPTURE, device.Get(), IID_IAMStreamConfig,
                                            reinterpret_cast<void**>(config.GetAddressOf())));
-    ASSERT_EQ(S_OK, ApplyFormat(config.Get(), size));
+    ASSERT_EQ(S_OK, testing_support::SetFormatOfSize(config.Get(), size));
     MediaTypeHolder grabberType;
     ASSERT_EQ(S_OK, BuildGrabberType(config.Get(), size, grabberType));
     config.Reset();

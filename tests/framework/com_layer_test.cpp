@@ -136,7 +136,7 @@ protected:
         EXPECT_EQ(m_liveAtStart, CBaseObject::ObjectsActive()) << "a framework object leaked";
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
     LONG m_liveAtStart = 0;
 };
 

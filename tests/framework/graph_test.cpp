@@ -8,76 +8,49 @@
 #include <cstdio>
 
 #include "FrameworkTestUtil.h"
+#include "client_graph.h"
 #include "dshow_test.h"
 
 namespace {
 
-// A camera, grabber and null renderer in a filter graph; the camera's pin is connected to the
-// grabber on demand.
+// A camera, grabber and null renderer in a filter graph (client_graph.h); the camera's pin is
+// connected to the grabber on demand.
 class GraphTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, m_com.Result());
+        ASSERT_EQ(S_OK, m_com.hr());
         m_liveAtStart = CBaseObject::ObjectsActive();
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                         reinterpret_cast<void**>(m_graph.GetAddressOf())));
-        ASSERT_EQ(S_OK, CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                         reinterpret_cast<void**>(m_grabberFilter.GetAddressOf())));
-        ASSERT_EQ(S_OK, m_grabberFilter.As(&m_grabber));
-        ASSERT_EQ(S_OK, CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                         reinterpret_cast<void**>(m_renderer.GetAddressOf())));
         m_camera = CreateTestCamera(&m_cameraObject);
         ASSERT_TRUE(m_camera);
-        ASSERT_EQ(S_OK, m_graph->AddFilter(m_camera.Get(), L"Zarvex Test Camera"));
-        ASSERT_EQ(S_OK, m_graph->AddFilter(m_grabberFilter.Get(), L"Sample Grabber"));
-        ASSERT_EQ(S_OK, m_graph->AddFilter(m_renderer.Get(), L"Null Renderer"));
-        ASSERT_EQ(S_OK, m_graph.As(&m_control));
-
-        AM_MEDIA_TYPE mt = {};
-        mt.majortype = MEDIATYPE_Video;
-        mt.subtype = MEDIASUBTYPE_RGB24;
-        ASSERT_EQ(S_OK, m_grabber->SetMediaType(&mt));
-        ASSERT_EQ(S_OK, m_grabber->SetBufferSamples(FALSE));
-        ASSERT_EQ(S_OK, m_grabber->SetOneShot(FALSE));
-        ASSERT_EQ(S_OK, m_grabber->SetCallback(&m_frames, 1));
-
-        m_cameraOut = FindPinByDirection(m_camera.Get(), PINDIR_OUTPUT);
-        m_grabberIn = FindPinByDirection(m_grabberFilter.Get(), PINDIR_INPUT);
-        m_grabberOut = FindPinByDirection(m_grabberFilter.Get(), PINDIR_OUTPUT);
-        m_rendererIn = FindPinByDirection(m_renderer.Get(), PINDIR_INPUT);
-        ASSERT_TRUE(m_cameraOut && m_grabberIn && m_grabberOut && m_rendererIn);
+        ASSERT_EQ(S_OK, m_client.Create(m_camera.Get(), &m_frames));
+        m_graph = m_client.Graph();
+        m_control = m_client.Control();
+        m_grabber = m_client.Grabber();
+        m_cameraOut = m_client.SourceOut();
+        m_grabberIn = m_client.GrabberIn();
+        m_grabberOut = m_client.GrabberOut();
+        m_rendererIn = m_client.RendererIn();
     }
 
     void TearDown() override {
-        if (m_control)
-            (void)m_control->Stop();
-        if (m_grabber)
-            (void)m_grabber->SetCallback(nullptr, 1);
+        // The graph's objects must go with the client's last references, so ours go first.
         m_cameraOut.Reset();
         m_grabberIn.Reset();
         m_grabberOut.Reset();
         m_rendererIn.Reset();
         m_control.Reset();
         m_grabber.Reset();
-        if (m_graph) {
-            EXPECT_EQ(0u, FinalRelease(m_graph));
-        }
+        m_graph.Reset();
+        m_client.Release();
         if (m_camera) {
             EXPECT_EQ(0u, FinalRelease(m_camera));
-        }
-        if (m_grabberFilter) {
-            EXPECT_EQ(0u, FinalRelease(m_grabberFilter));
-        }
-        if (m_renderer) {
-            EXPECT_EQ(0u, FinalRelease(m_renderer));
         }
         EXPECT_EQ(m_liveAtStart, CBaseObject::ObjectsActive());
     }
 
     // Camera -> grabber -> null renderer, at the camera's current size.
     void ConnectAll() {
-        ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_cameraOut.Get(), m_grabberIn.Get(), nullptr));
-        ASSERT_EQ(S_OK, m_graph->ConnectDirect(m_grabberOut.Get(), m_rendererIn.Get(), nullptr));
+        ASSERT_EQ(S_OK, m_client.Connect());
         AM_MEDIA_TYPE mt = {};
         ASSERT_EQ(S_OK, m_cameraOut->ConnectionMediaType(&mt));
         const VIDEOINFOHEADER* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
@@ -85,12 +58,7 @@ protected:
         FreeMediaType(mt);
     }
 
-    void DisconnectAll() {
-        ASSERT_EQ(S_OK, m_graph->Disconnect(m_cameraOut.Get()));
-        ASSERT_EQ(S_OK, m_graph->Disconnect(m_grabberIn.Get()));
-        ASSERT_EQ(S_OK, m_graph->Disconnect(m_grabberOut.Get()));
-        ASSERT_EQ(S_OK, m_graph->Disconnect(m_rendererIn.Get()));
-    }
+    void DisconnectAll() { ASSERT_EQ(S_OK, m_client.Disconnect()); }
 
     // Runs the graph and waits for the state change to finish.
     void RunGraph() {
@@ -101,16 +69,15 @@ protected:
         ASSERT_EQ(State_Running, state);
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
     LONG m_liveAtStart = 0;
     CFrameCollector m_frames;
-    ComPtr<IGraphBuilder> m_graph;
-    ComPtr<IMediaControl> m_control;
     ComPtr<IBaseFilter> m_camera;
     CTestCamera* m_cameraObject = nullptr;
-    ComPtr<IBaseFilter> m_grabberFilter;
+    CClientGraph m_client;
+    ComPtr<IGraphBuilder> m_graph;
+    ComPtr<IMediaControl> m_control;
     ComPtr<ISampleGrabber> m_grabber;
-    ComPtr<IBaseFilter> m_renderer;
     ComPtr<IPin> m_cameraOut, m_grabberIn, m_grabberOut, m_rendererIn;
 };
 

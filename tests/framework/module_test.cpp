@@ -4,55 +4,28 @@
 
 #include <gtest/gtest.h>
 
-#include "TestCamModule.h"
+#include "ComScope.h"
 #include "TestCameraIds.h"
+#include "media_types.h"
+#include "module_library.h"
+#include "registry_test.h"
 
 namespace {
 
 const wchar_t kClassKey[] = L"CLSID\\{6B8DAC3B-2D91-46EE-AF05-72698DF6B8F1}";
 
-std::wstring ReadString(HKEY root, const wchar_t* key, const wchar_t* value) {
-    wchar_t buf[MAX_PATH * 2] = {};
-    DWORD cb = sizeof(buf) - sizeof(wchar_t);
-    DWORD type = 0;
-    HKEY h = nullptr;
-    if (RegOpenKeyExW(root, key, 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return L"<no key>";
-    const LONG err = RegQueryValueExW(h, value, nullptr, &type, reinterpret_cast<BYTE*>(buf), &cb);
-    RegCloseKey(h);
-    if (err != ERROR_SUCCESS || type != REG_SZ)
-        return L"<no value>";
-    return buf;
-}
-
-bool KeyExists(HKEY root, const wchar_t* key) {
-    HKEY h = nullptr;
-    SetLastError(0xdeadbeef);
-    const LONG err = RegOpenKeyExW(root, key, 0, KEY_READ, &h);
-    if (err == ERROR_SUCCESS)
-        RegCloseKey(h);
-    return err == ERROR_SUCCESS;
-}
-
+// The module loaded, and the prefix left as it was: the bench may have the camera registered for
+// other tests.
 class ModuleTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, m_com.Result());
+        ASSERT_EQ(S_OK, m_com.hr());
         ASSERT_TRUE(m_module.Loaded()) << "ZarvexTestCamera.ax must sit beside the test";
-        m_wasRegistered = FindVideoDevice(TESTCAM_FRIENDLY_NAME) != nullptr;
-    }
-    void TearDown() override {
-        // Leave the prefix as it was: the bench may have the camera registered for other tests.
-        if (m_wasRegistered) {
-            EXPECT_EQ(S_OK, m_module.RegisterServer());
-        } else {
-            (void)m_module.UnregisterServer(); // nothing may be left behind either way
-        }
     }
 
-    CComApartment m_com;
-    CTestCamModule m_module;
-    bool m_wasRegistered = false;
+    win::ComScope m_com;
+    CModuleLibrary m_module{L"ZarvexTestCamera.ax"};
+    CRegistrationKeeper m_registration{m_module, TESTCAM_FRIENDLY_NAME};
 };
 
 } // namespace
@@ -93,11 +66,11 @@ TEST_F(ModuleTest, ExportsAnswerAsAClassObjectServer) {
 
 TEST_F(ModuleTest, RegistrationListsTheCameraAndUnregistrationRemovesIt) {
     ASSERT_EQ(S_OK, m_module.RegisterServer());
-    EXPECT_EQ(L"Zarvex Test Camera", ReadString(HKEY_CLASSES_ROOT, kClassKey, nullptr));
+    EXPECT_EQ(L"Zarvex Test Camera", ReadRegString(HKEY_CLASSES_ROOT, kClassKey, nullptr));
     const std::wstring server = std::wstring(kClassKey) + L"\\InprocServer32";
     EXPECT_EQ(0, lstrcmpiW(m_module.Path().c_str(),
-                           ReadString(HKEY_CLASSES_ROOT, server.c_str(), nullptr).c_str()));
-    EXPECT_EQ(L"Both", ReadString(HKEY_CLASSES_ROOT, server.c_str(), L"ThreadingModel"));
+                           ReadRegString(HKEY_CLASSES_ROOT, server.c_str(), nullptr).c_str()));
+    EXPECT_EQ(L"Both", ReadRegString(HKEY_CLASSES_ROOT, server.c_str(), L"ThreadingModel"));
 
     ComPtr<IMoniker> moniker = FindVideoDevice(TESTCAM_FRIENDLY_NAME);
     ASSERT_TRUE(moniker) << "the system device enumerator lists the camera";
@@ -118,16 +91,16 @@ TEST_F(ModuleTest, RegistrationListsTheCameraAndUnregistrationRemovesIt) {
 
     ASSERT_EQ(S_OK, m_module.UnregisterServer());
     EXPECT_FALSE(FindVideoDevice(TESTCAM_FRIENDLY_NAME)) << "gone from the device list";
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey)) << "COM keys removed";
+    EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, kClassKey)) << "COM keys removed";
     EXPECT_EQ(S_OK, m_module.UnregisterServer()) << "unregistering twice finds nothing to remove";
 }
 
 TEST(ModuleLoadTest, AServerLockKeepsTheModuleLoadedThroughCom) {
-    CComApartment com;
+    win::ComScope com;
     const wchar_t* name = L"ZarvexTestCamera.ax";
     bool wasRegistered = false;
     {
-        CTestCamModule module;
+        CModuleLibrary module(L"ZarvexTestCamera.ax");
         ASSERT_TRUE(module.Loaded());
         wasRegistered = FindVideoDevice(TESTCAM_FRIENDLY_NAME) != nullptr;
         ASSERT_EQ(S_OK, module.RegisterServer());
@@ -151,7 +124,7 @@ TEST(ModuleLoadTest, AServerLockKeepsTheModuleLoadedThroughCom) {
     CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_EQ(nullptr, GetModuleHandleW(name)) << "without the lock COM lets the module go";
 
-    CTestCamModule module;
+    CModuleLibrary module(L"ZarvexTestCamera.ax");
     ASSERT_TRUE(module.Loaded());
     if (!wasRegistered) {
         EXPECT_EQ(S_OK, module.UnregisterServer());

@@ -9,6 +9,7 @@
 #include "BasePropertyPage.h"
 #include "FilterModule.h"
 #include "FrameworkTestUtil.h"
+#include "page_site.h"
 
 namespace {
 
@@ -52,29 +53,6 @@ private:
 };
 COM_CLASSES_END
 
-// A page site that only counts its references.
-COM_CLASSES_BEGIN
-class CFakeSite : public IPropertyPageSite {
-public:
-    LONG refs = 1;
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IPropertyPageSite) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
-    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
-    STDMETHODIMP OnStatusChange(DWORD) override { return S_OK; }
-    STDMETHODIMP GetLocaleID(LCID*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetPageContainer(IUnknown**) override { return E_NOTIMPL; }
-    STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
-};
-COM_CLASSES_END
-
 class PropertyPageTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -98,13 +76,13 @@ protected:
         CFilterModule::SetInstance(nullptr);
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
     HWND m_parent = nullptr;
     int m_destroyed = 0;
     CTestPage* m_page = nullptr;
     IPropertyPage* m_pp = nullptr;
-    CFakeSite m_site;
-    CFakeSite m_object; // anything with an IUnknown stands in for the filter
+    CFakePageSite m_site;
+    CFakePageSite m_object; // anything with an IUnknown stands in for the filter
 };
 
 } // namespace
@@ -113,7 +91,7 @@ TEST_F(PropertyPageTest, PageSiteIsSetOnceAndClearedOnce) {
     EXPECT_EQ(E_UNEXPECTED, m_pp->SetPageSite(nullptr));
     EXPECT_EQ(S_OK, m_pp->SetPageSite(&m_site));
     EXPECT_EQ(2, m_site.refs);
-    CFakeSite other;
+    CFakePageSite other;
     EXPECT_EQ(E_UNEXPECTED, m_pp->SetPageSite(&other));
     EXPECT_EQ(1, other.refs);
     EXPECT_EQ(S_OK, m_pp->SetPageSite(nullptr));

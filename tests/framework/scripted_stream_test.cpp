@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "FakeInputPin.h"
-#include "GrantingAllocator.h"
+#include "fake_input_pin.h"
+#include "granting_allocator.h"
 #include "FrameworkTestUtil.h"
 #include "Source.h"
 #include "SourceStream.h"
@@ -87,7 +87,7 @@ ComPtr<IBaseFilter> CreateScripted(CScriptedSource** ppSource) {
 } // namespace
 
 TEST(ScriptedStreamTest, FillBufferSFalseEndsTheStreamWithEndOfStream) {
-    CComApartment com;
+    win::ComScope com;
     CFakeInputPin peer;
     CScriptedSource* source = nullptr;
     ComPtr<IBaseFilter> filter = CreateScripted(&source);
@@ -114,7 +114,7 @@ TEST(ScriptedStreamTest, FillBufferSFalseEndsTheStreamWithEndOfStream) {
 }
 
 TEST(ScriptedStreamTest, FillBufferFailureAbortsTheStreamThroughTheGraph) {
-    CComApartment com;
+    win::ComScope com;
     CScriptedSource* source = nullptr;
     ComPtr<IBaseFilter> filter = CreateScripted(&source);
     ASSERT_TRUE(filter);
@@ -189,7 +189,7 @@ TEST(ScriptedStreamTest, AFailedStartOrStopDoesNotStopTheNextStart) {
         {"the worker's OnThreadCreate fails", 1, S_OK, E_OUTOFMEMORY, S_OK},
         {"the allocator's decommit fails", 0, VFW_E_TIMEOUT, S_OK, VFW_E_TIMEOUT},
     };
-    CComApartment com;
+    win::ComScope com;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CGrantingAllocator allocator(kFrame);
@@ -242,7 +242,7 @@ TEST(ScriptedStreamTest, AFailedStartOrStopDoesNotStopTheNextStart) {
 }
 
 TEST(ScriptedStreamTest, SelfRegistrationWithoutSetupDataDoesNothing) {
-    CComApartment com;
+    win::ComScope com;
     CScriptedSource* source = nullptr;
     ComPtr<IBaseFilter> filter = CreateScripted(&source);
     ASSERT_TRUE(filter);

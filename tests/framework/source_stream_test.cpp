@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "FakeInputPin.h"
+#include "fake_input_pin.h"
 #include "FrameworkTestUtil.h"
 
 namespace {
@@ -32,7 +32,7 @@ protected:
         EXPECT_EQ(m_liveAtStart, CBaseObject::ObjectsActive());
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
     LONG m_liveAtStart = 0;
     CTestCamera* m_camera = nullptr;
     CTestCameraStream* m_stream = nullptr;

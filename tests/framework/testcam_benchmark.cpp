@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "ComScope.h"
 #include "TestCamera.h"
 #include "dshow_test.h"
-
-using Microsoft::WRL::ComPtr;
+#include "grabber_graph.h"
+#include "inproc_filter.h"
+#include "media_types.h"
 
 namespace {
 
@@ -21,56 +23,21 @@ int Fail(const char* what, HRESULT hr) {
 
 int Run() {
     const DWORD runMs = 10000;
-    ComPtr<IGraphBuilder> graph;
-    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                  reinterpret_cast<void**>(graph.GetAddressOf()));
-    if (FAILED(hr))
-        return Fail("filter graph", hr);
-    ComPtr<IBaseFilter> grabberFilter, renderer, camera;
-    ComPtr<ISampleGrabber> grabber;
-    hr = CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                          reinterpret_cast<void**>(grabberFilter.GetAddressOf()));
-    if (FAILED(hr) || FAILED(hr = grabberFilter.As(&grabber)))
-        return Fail("sample grabber", hr);
-    hr = CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                          reinterpret_cast<void**>(renderer.GetAddressOf()));
-    if (FAILED(hr))
-        return Fail("null renderer", hr);
-    HRESULT hrCreate = S_OK;
-    CUnknown* pObj = CTestCamera::CreateInstance(nullptr, &hrCreate);
-    if (!pObj || FAILED(hrCreate))
-        return Fail("test camera", hrCreate);
-    pObj->NonDelegatingAddRef();
-    (void)pObj->NonDelegatingQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(camera.GetAddressOf()));
-    pObj->NonDelegatingRelease();
-
+    ComPtr<IBaseFilter> camera = CreateInProcessFilter<CTestCamera>();
+    if (!camera)
+        return Fail("test camera", E_FAIL);
     CFrameCollector frames;
     frames.SetSize(640, 480);
-    AM_MEDIA_TYPE mt = {};
-    mt.majortype = MEDIATYPE_Video;
-    mt.subtype = MEDIASUBTYPE_RGB24;
-    (void)grabber->SetMediaType(&mt);
-    (void)grabber->SetBufferSamples(FALSE);
-    (void)grabber->SetCallback(&frames, 1);
-    (void)graph->AddFilter(camera.Get(), L"Zarvex Test Camera");
-    (void)graph->AddFilter(grabberFilter.Get(), L"Sample Grabber");
-    (void)graph->AddFilter(renderer.Get(), L"Null Renderer");
-    ComPtr<IPin> out = FindPinByDirection(camera.Get(), PINDIR_OUTPUT);
-    ComPtr<IPin> gin = FindPinByDirection(grabberFilter.Get(), PINDIR_INPUT);
-    ComPtr<IPin> gout = FindPinByDirection(grabberFilter.Get(), PINDIR_OUTPUT);
-    ComPtr<IPin> rin = FindPinByDirection(renderer.Get(), PINDIR_INPUT);
-    if (FAILED(hr = graph->ConnectDirect(out.Get(), gin.Get(), nullptr)))
-        return Fail("camera to grabber", hr);
-    if (FAILED(hr = graph->ConnectDirect(gout.Get(), rin.Get(), nullptr)))
-        return Fail("grabber to renderer", hr);
-
-    ComPtr<IMediaControl> control;
-    (void)graph.As(&control);
-    if (FAILED(hr = control->Run()))
+    testing_support::GrabberGraph graph;
+    HRESULT hr = graph.Create(camera.Get(), &frames);
+    if (FAILED(hr))
+        return Fail("graph", hr);
+    if (FAILED(hr = graph.Connect()))
+        return Fail("camera to grabber to renderer", hr);
+    if (FAILED(hr = graph.Run()))
         return Fail("run", hr);
     Sleep(runMs);
-    (void)control->Stop();
-    (void)grabber->SetCallback(nullptr, 1);
+    (void)graph.Stop(); // the figures are what arrived until now either way
 
     const auto got = frames.Frames();
     if (got.size() < 3)
@@ -102,9 +69,8 @@ int Run() {
 } // namespace
 
 int main() {
-    if (FAILED(CoInitialize(nullptr)))
+    win::ComScope com;
+    if (!com.ok())
         return 1;
-    const int rc = Run();
-    CoUninitialize();
-    return rc;
+    return Run();
 }

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <vector>
 
-#include "FakeInputPin.h"
+#include "fake_input_pin.h"
 #include "FrameworkTestUtil.h"
-#include "StoppingGraph.h"
+#include "SelectObject.h"
 #include "TestCamPainter.h"
+#include "UniqueAny.h"
+#include "stopping_graph.h"
 #include "testcam_code.h"
 
 namespace {
@@ -36,7 +38,7 @@ protected:
         return SIZE{mt.Vih()->bmiHeader.biWidth, mt.Vih()->bmiHeader.biHeight};
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
     ComPtr<IBaseFilter> m_filter;
     ComPtr<IPin> m_pin;
     ComPtr<IAMStreamConfig> m_config;
@@ -60,25 +62,20 @@ std::vector<unsigned char> Scaled(const std::vector<unsigned char>& src, int sw,
     bmi.bmiHeader.biBitCount = 24;
     bmi.bmiHeader.biCompression = BI_RGB;
     void* pBits = nullptr;
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bmp = CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+    win::UniqueDc dc(CreateCompatibleDC(nullptr));
+    win::UniqueBitmap bmp(CreateDIBSection(dc.get(), &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0));
     std::vector<unsigned char> out;
     if (dc && bmp) {
-        HGDIOBJ old = SelectObject(dc, bmp);
-        SetStretchBltMode(dc, mode);
+        win::SelectGuard select(dc.get(), bmp.get());
+        SetStretchBltMode(dc.get(), mode);
         BITMAPINFO srcInfo = bmi;
         srcInfo.bmiHeader.biWidth = sw;
         srcInfo.bmiHeader.biHeight = sh;
-        StretchDIBits(dc, 0, 0, dw, dh, 0, 0, sw, sh, src.data(), &srcInfo, DIB_RGB_COLORS, SRCCOPY);
+        StretchDIBits(dc.get(), 0, 0, dw, dh, 0, 0, sw, sh, src.data(), &srcInfo, DIB_RGB_COLORS, SRCCOPY);
         GdiFlush();
         const unsigned char* p = static_cast<const unsigned char*>(pBits);
         out.assign(p, p + static_cast<size_t>(TestCamStride(dw)) * dh);
-        SelectObject(dc, old);
     }
-    if (bmp)
-        DeleteObject(bmp);
-    if (dc)
-        DeleteDC(dc);
     return out;
 }
 
@@ -228,7 +225,7 @@ TEST_F(TestCameraTest, PinCategoryIsCapture) {
 }
 
 TEST(TestCamCodeTest, SequenceNumbersSurvivePaintingAndScaling) {
-    CComApartment com;
+    win::ComScope com;
     const std::uint32_t sequences[] = {0, 1, 2, 0x5A5A5A, 1234567, 0xFFFFFF};
     const SIZE sizes[] = {{640, 480}, {320, 240}, {160, 120}};
     for (const SIZE& size : sizes) {

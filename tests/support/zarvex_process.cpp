@@ -42,19 +42,12 @@ ZarvexProcess::~ZarvexProcess() {
         if (!WaitForExit(5000))
             Kill();
     }
-    if (m_pi.hProcess)
-        CloseHandle(m_pi.hProcess);
-    if (m_pi.hThread)
-        CloseHandle(m_pi.hThread);
 }
 
 bool ZarvexProcess::Start(DWORD timeoutMs) {
-    std::wstring exe = m_folder + L"Zarvex.exe";
-    std::wstring cmd = L"\"" + exe + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    if (!CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, m_folder.c_str(), &si,
-                        &m_pi))
+    ChildProcess::Options options;
+    options.folder = m_folder;
+    if (!m_process.Start(m_folder + L"Zarvex.exe", options))
         return false;
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < timeoutMs) {
@@ -69,18 +62,15 @@ bool ZarvexProcess::Start(DWORD timeoutMs) {
 }
 
 bool ZarvexProcess::WaitForExit(DWORD timeoutMs) {
-    return !m_pi.hProcess || WaitForSingleObject(m_pi.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    return m_process.WaitForExit(timeoutMs);
 }
 
 bool ZarvexProcess::IsRunning() const {
-    return m_pi.hProcess && WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
+    return m_process.IsRunning();
 }
 
 void ZarvexProcess::Kill() {
-    if (IsRunning()) {
-        TerminateProcess(m_pi.hProcess, 99);
-        WaitForSingleObject(m_pi.hProcess, 5000);
-    }
+    m_process.Kill(99);
 }
 
 std::wstring ZarvexProcess::ItemText(int id) const {
@@ -91,7 +81,7 @@ std::wstring ZarvexProcess::ItemText(int id) const {
 }
 
 HWND ZarvexProcess::FindOwnWindow(const wchar_t* className, const wchar_t* title) const {
-    FindArgs args = {m_pi.dwProcessId, className, title, nullptr};
+    FindArgs args = {m_process.Id(), className, title, nullptr};
     EnumWindows(&FindProc, reinterpret_cast<LPARAM>(&args));
     return args.found;
 }

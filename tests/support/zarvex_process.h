@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "child_process.h"
+
 namespace testing_support {
 
 class ZarvexProcess {
@@ -27,7 +29,7 @@ public:
     HWND Window() const { return m_hwnd; }
     HWND Item(int id) const { return GetDlgItem(m_hwnd, id); }
     std::wstring ItemText(int id) const;
-    DWORD ProcessId() const { return m_pi.dwProcessId; }
+    DWORD ProcessId() const { return m_process.Id(); }
 
     const std::wstring& Folder() const { return m_folder; }
     std::wstring IniPath() const { return m_folder + L"Zarvex.ini"; }
@@ -37,7 +39,7 @@ public:
 
 private:
     std::wstring m_folder;
-    PROCESS_INFORMATION m_pi = {};
+    ChildProcess m_process;
     HWND m_hwnd = nullptr;
 };
 

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <thread>
 
+#include "UniqueAny.h"
 #include "Unknown.h"
 
 // It lives on the test's stack; its count starts at 1 and a leak-free test ends with it at 1.
@@ -55,7 +56,9 @@ public:
     STDMETHODIMP Reconnect(IPin* pPin) override {
         ++reconnects;
         reconnected = pPin;
-        HANDLE locked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        // Held by the graph until it goes, so a graph thread that signals late finds it still open.
+        m_locked.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        const HANDLE locked = m_locked.get();
         std::thread graphThread([this, locked] {
             EnterCriticalSection(&m_graphLock);
             SetEvent(locked);
@@ -63,7 +66,6 @@ public:
             LeaveCriticalSection(&m_graphLock);
         });
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(locked, 10000));
-        CloseHandle(locked);
         // The graph's own work on the pin needs the graph lock.
         const DWORD start = GetTickCount();
         while (!(graphLockTaken = TryEnterCriticalSection(&m_graphLock) != FALSE) &&
@@ -85,6 +87,7 @@ public:
 private:
     IBaseFilter* const m_pFilter;
     CRITICAL_SECTION m_graphLock;
+    win::UniqueHandle m_locked;
     std::thread m_graphThread;
 };
 COM_CLASSES_END

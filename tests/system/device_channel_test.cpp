@@ -5,11 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
-#include "DeviceTestUtil.h"
-#include "frame_pattern.h"
+#include "device_test_util.h"
+#include "frame_kind.h"
 #include "peer_process.h"
 
 using testing_support::PeerProcess;
@@ -21,7 +22,7 @@ constexpr size_t kFrame160 = 160 * 120 * 3;
 class DeviceChannelTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, m_com.Result());
+        ASSERT_EQ(S_OK, m_com.hr());
         ASSERT_FALSE(ChannelExists()) << "a frame channel is left over from another program";
         m_settings.Clear();
     }
@@ -36,7 +37,7 @@ protected:
         }
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
     CSavedFilterSettings m_settings;
 };
 
@@ -44,17 +45,12 @@ protected:
 long long WhichFrame(const CFrameRecorder::Frame& f, const std::vector<std::uint32_t>& published) {
     if (f.bytes.size() != kFrame160)
         return -1;
-    bool black = true;
-    for (BYTE b : f.bytes)
-        if (b != 0) {
-            black = false;
-            break;
-        }
-    if (black)
+    const FrameIdentity id = IdentifyFrame(f.bytes.data(), f.bytes.size(), 160, 120);
+    if (id.kind == FrameKind::Black)
         return 0;
-    for (std::uint32_t n : published)
-        if (IsFramePattern(f.bytes.data(), f.bytes.size(), n))
-            return n;
+    if (id.kind == FrameKind::Pattern &&
+        std::find(published.begin(), published.end(), id.number) != published.end())
+        return id.number;
     return -1;
 }
 
@@ -218,7 +214,7 @@ TEST_F(DeviceChannelTest, AHostileHeaderNeitherCrashesNorStallsTheClient) {
     ASSERT_EQ(S_OK, device.As(&config));
     ASSERT_EQ(S_OK, device.As(&settings));
     std::thread app([&] {
-        CComApartment com;
+        win::ComScope com;
         for (int i = 0; !stop; ++i) {
             MediaTypeHolder format(NewRgb24Type(i % 2 ? 640 : 320, i % 2 ? 480 : 240, 333333 * (1 + i % 3)));
             (void)config->SetFormat(format.p); // while running the graph keeps its connection

@@ -16,19 +16,14 @@
 #include <vector>
 
 #include "SharedMem.h"
+#include "UniqueAny.h"
 #include "peer_process.h"
 
 namespace {
 
 constexpr char kSectionName[] = "KLO_SHM";
 
-struct HandleCloser {
-    void operator()(HANDLE h) const {
-        if (h && h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+using win::UniqueHandle;
 
 struct WindowDestroyer {
     void operator()(HWND h) const { DestroyWindow(h); }
@@ -365,7 +360,7 @@ TEST_F(ChannelTest, OpenAndCreateRefuseWhatTheyCannotUseSafely) {
         // Only the peer's own section may still exist: a refused Create leaves none of its own.
         const bool peerMadeSection = std::string(c.setup[0]).rfind("raw-section", 0) == 0;
         UniqueHandle section(OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName));
-        EXPECT_EQ(peerMadeSection, section != nullptr);
+        EXPECT_EQ(peerMadeSection, static_cast<bool>(section));
     }
 }
 

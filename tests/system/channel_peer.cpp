@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "SharedMem.h"
+#include "UniqueAny.h"
 #include "frame_pattern.h"
 
 namespace {
@@ -47,22 +48,18 @@ constexpr char kSectionName[] = "KLO_SHM";
 
 struct Peer {
     CSharedMem channel;
-    HANDLE section = nullptr; // raw-section / raw-open
-    BYTE* view = nullptr;
+    win::UniqueHandle section; // raw-section / raw-open
+    win::UniqueMappedView view;
     SIZE_T committed = 0; // bytes of the raw view that can be touched
-    HANDLE mutex = nullptr;
+    win::UniqueHandle mutex;
     HWND window = nullptr;
 
     ~Peer() {
         if (window)
             DestroyWindow(window);
-        if (view)
-            UnmapViewOfFile(view);
-        if (section)
-            CloseHandle(section);
-        if (mutex)
-            CloseHandle(mutex);
     }
+
+    BYTE* View() const { return static_cast<BYTE*>(view.get()); }
 };
 
 void Reply(const char* text) {
@@ -88,11 +85,11 @@ void ReplyChannel(Peer& peer, BOOL ok) {
 }
 
 BOOL MapRaw(Peer& peer) {
-    peer.view = static_cast<BYTE*>(MapViewOfFile(peer.section, FILE_MAP_WRITE, 0, 0, 0));
+    peer.view.reset(MapViewOfFile(peer.section.get(), FILE_MAP_WRITE, 0, 0, 0));
     if (!peer.view)
         return FALSE;
     MEMORY_BASIC_INFORMATION info = {};
-    if (VirtualQuery(peer.view, &info, sizeof info) == sizeof info && info.State == MEM_COMMIT)
+    if (VirtualQuery(peer.view.get(), &info, sizeof info) == sizeof info && info.State == MEM_COMMIT)
         peer.committed = info.RegionSize;
     return TRUE;
 }
@@ -204,21 +201,21 @@ void Run(Peer& peer, const std::string& line) {
         ReplyChannel(peer, peer.channel.Unlock());
     } else if (cmd == "raw-section") {
         const bool reserve = args.size() > 1 && args[1] == "reserve";
-        peer.section =
-            CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | (reserve ? SEC_RESERVE : 0), 0,
-                               num(0), kSectionName);
+        peer.section.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
+                                              PAGE_READWRITE | (reserve ? SEC_RESERVE : 0), 0, num(0),
+                                              kSectionName));
         if (!peer.section || !MapRaw(peer))
             ReplyError(GetLastError());
         else
             Reply("ok");
     } else if (cmd == "raw-open") {
-        peer.section = OpenFileMappingA(FILE_MAP_WRITE, FALSE, kSectionName);
+        peer.section.reset(OpenFileMappingA(FILE_MAP_WRITE, FALSE, kSectionName));
         if (!peer.section || !MapRaw(peer))
             ReplyError(GetLastError());
         else
             Reply("ok");
     } else if (cmd == "raw-mutex") {
-        peer.mutex = CreateMutexA(nullptr, FALSE, kChannelName);
+        peer.mutex.reset(CreateMutexA(nullptr, FALSE, kChannelName));
         if (peer.mutex)
             Reply("ok");
         else
@@ -226,14 +223,14 @@ void Run(Peer& peer, const std::string& line) {
     } else if (cmd == "raw-mutex-later") {
         Reply("ok");
         Sleep(num(0));
-        peer.mutex = CreateMutexA(nullptr, FALSE, kChannelName);
+        peer.mutex.reset(CreateMutexA(nullptr, FALSE, kChannelName));
     } else if (cmd == "peek") {
         if (!RawRange(peer, num(0), num(1))) {
             Reply("fail range");
             return;
         }
         DWORD value = 0;
-        std::memcpy(&value, peer.view + num(0), num(1));
+        std::memcpy(&value, peer.View() + num(0), num(1));
         ReplyValue(value);
     } else if (cmd == "poke") {
         if (args.size() != 3 || !RawRange(peer, num(0), num(1))) {
@@ -241,7 +238,7 @@ void Run(Peer& peer, const std::string& line) {
             return;
         }
         const DWORD value = num(2);
-        std::memcpy(peer.view + num(0), &value, num(1));
+        std::memcpy(peer.View() + num(0), &value, num(1));
         Reply("ok");
     } else if (cmd == "window") {
         peer.window = CreateWindowExA(0, "STATIC", "channel peer", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr,
