@@ -6,9 +6,8 @@
 
 namespace {
 
-// Time the joining side gives the creator to make its mutex after the section: the creator does
-// it right after CreateFileMapping, so a few milliseconds are plenty. Bounded, never indefinite.
-constexpr int kMutexJoinAttempts = 20;
+// Time between two looks for the creator's mutex: with kMutexJoinAttempts looks, about 100 ms in
+// all. Bounded, never indefinite.
 constexpr DWORD kMutexJoinSleepMs = 5;
 
 } // namespace
@@ -87,13 +86,13 @@ BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
             m_hMutex.reset(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name));
             if (m_hMutex)
                 break;
-            // Taken now: the sleep must not decide which error the caller sees.
+            // Taken now: the pause must not decide which error the caller sees.
             const DWORD error = ::GetLastError();
             if (attempt == kMutexJoinAttempts) {
                 ::SetLastError(error);
                 return Fail();
             }
-            Sleep(kMutexJoinSleepMs);
+            PauseBeforeJoinAttempt(attempt + 1);
         }
         if (!MapWholeSection())
             return Fail();
@@ -125,6 +124,10 @@ BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
         return Fail();
     m_bOpened = TRUE;
     return TRUE;
+}
+
+void CSharedMem::PauseBeforeJoinAttempt(int) {
+    Sleep(kMutexJoinSleepMs);
 }
 
 BOOL CSharedMem::Lock() {

@@ -34,6 +34,14 @@ public:
     const char* GetName() const { return m_szName; }
 
     static constexpr DWORD kLockTimeoutMs = 50;
+    // Looks for the creator's mutex when joining a section the other side has just created: the
+    // creator makes it right after the section, so a few looks a few milliseconds apart are plenty.
+    static constexpr int kMutexJoinAttempts = 20;
+
+protected:
+    // Runs between two of those looks (before look 2 .. kMutexJoinAttempts) and waits a few
+    // milliseconds. A test overrides it to let the creator's next step happen at a known point.
+    virtual void PauseBeforeJoinAttempt(int attempt);
 
 private:
     BOOL MapWholeSection();

@@ -8,7 +8,6 @@
 //   raw-section <size> [reserve]            a section "KLO_SHM" made without CSharedMem (no size
 //                                           word, no mutex); "reserve" leaves its pages reserved
 //   raw-mutex                               the mutex "_KLO_SHM" alone
-//   raw-mutex-later <ms>                    answers first, then makes the mutex after <ms>
 //   raw-open                                maps "KLO_SHM" by name, apart from CSharedMem
 //   peek <offset> <size>                    reads 1, 2 or 4 bytes at a section offset (raw view)
 //   poke <offset> <size> <value>            writes them
@@ -20,7 +19,8 @@
 //                                           process so far: "ok" and one "<wParam>:<lParam>" each
 //   publish <n> <width> <height>            publishes numbered frame n (frame_pattern.h) of that
 //                                           size as the capture program does: pixels, FrameReady
-//   publish-two <n1> <n2> <width> <height>  two frames published one right after the other
+//   publish-two <n1> <n2> <width> <height>  two frames published under one lock hold: the first is
+//                                           overwritten before any reader can see it
 //   stream <count> <ms> <width> <height>    publishes frames 1..count every <ms>, each carrying
 //                                           its number (bytes 0..3) and the performance counter
 //                                           read just before FrameReady is set (bytes 4..11)
@@ -100,9 +100,11 @@ bool RawRange(const Peer& peer, unsigned long offset, unsigned long size) {
            size <= peer.committed - offset;
 }
 
-// Publishes one frame of width x height the way the capture program does. False (error recorded)
-// when the lock is not had or the frame does not fit the pixel area.
-bool Publish(Peer& peer, unsigned long width, unsigned long height, std::uint32_t number, bool stamped) {
+// Publishes the frames numbered first..last (one after the other, each whole) of width x height
+// under one lock hold, the way the capture program publishes one. False (error recorded) when the
+// lock is not had or a frame does not fit the pixel area.
+bool Publish(Peer& peer, unsigned long width, unsigned long height, const std::vector<std::uint32_t>& numbers,
+             bool stamped) {
     const unsigned long long stride = ((width * 24ull + 31) / 32) * 4;
     const unsigned long long size = stride * height;
     if (size > kChannelPixelBytes || size < 12)
@@ -111,14 +113,16 @@ bool Publish(Peer& peer, unsigned long width, unsigned long height, std::uint32_
         return false;
     SharedFrameHeader* header = peer.channel.Header();
     if (header) {
-        PaintFramePattern(header->pixels, static_cast<size_t>(size), number);
-        if (stamped) {
-            LARGE_INTEGER now;
-            QueryPerformanceCounter(&now);
-            std::memcpy(header->pixels, &number, 4);
-            std::memcpy(header->pixels + 4, &now.QuadPart, 8);
+        for (std::uint32_t number : numbers) {
+            PaintFramePattern(header->pixels, static_cast<size_t>(size), number);
+            if (stamped) {
+                LARGE_INTEGER now;
+                QueryPerformanceCounter(&now);
+                std::memcpy(header->pixels, &number, 4);
+                std::memcpy(header->pixels + 4, &now.QuadPart, 8);
+            }
+            header->dwFlags |= kFrameReady;
         }
-        header->dwFlags |= kFrameReady;
     }
     (void)peer.channel.Unlock(); // a failed release shows up in the other side's next Lock
     return header != nullptr;
@@ -220,10 +224,6 @@ void Run(Peer& peer, const std::string& line) {
             Reply("ok");
         else
             ReplyError(GetLastError());
-    } else if (cmd == "raw-mutex-later") {
-        Reply("ok");
-        Sleep(num(0));
-        peer.mutex.reset(CreateMutexA(nullptr, FALSE, kChannelName));
     } else if (cmd == "peek") {
         if (!RawRange(peer, num(0), num(1))) {
             Reply("fail range");
@@ -278,18 +278,18 @@ void Run(Peer& peer, const std::string& line) {
         Reply(answer.c_str());
     } else if (cmd == "publish" || cmd == "publish-two") {
         const bool two = cmd == "publish-two";
-        const size_t w = two ? 2 : 1;
-        bool ok = Publish(peer, num(w), num(w + 1), static_cast<std::uint32_t>(num(0)), false);
-        if (ok && two)
-            ok = Publish(peer, num(w), num(w + 1), static_cast<std::uint32_t>(num(1)), false);
-        if (ok)
+        std::vector<std::uint32_t> numbers = {static_cast<std::uint32_t>(num(0))};
+        if (two)
+            numbers.push_back(static_cast<std::uint32_t>(num(1)));
+        const size_t w = numbers.size();
+        if (Publish(peer, num(w), num(w + 1), numbers, false))
             Reply("ok");
         else
             ReplyError(peer.channel.GetLastError());
     } else if (cmd == "stream") {
         unsigned long failed = 0;
         for (unsigned long n = 1; n <= num(0); ++n) {
-            if (!Publish(peer, num(2), num(3), static_cast<std::uint32_t>(n), true))
+            if (!Publish(peer, num(2), num(3), {static_cast<std::uint32_t>(n)}, true))
                 ++failed;
             Sleep(num(1));
         }

@@ -288,19 +288,68 @@ TEST_F(ChannelTest, CreateJoinsTheSectionThePeerCreatedWithoutReinitialisingIt) 
     EXPECT_TRUE(mine.Unlock());
 }
 
-// The creator makes its mutex right after the section; the joining side gives it a short, bounded
-// time to appear.
+// A channel side whose pauses between looks for the creator's mutex are where the test decides:
+// before look `mutexBeforeLook` the peer makes the mutex, as a creator does right after its
+// section. So the mutex appears at a known look instead of at some time the scheduler picks.
+class CJoiningSide : public CSharedMem {
+public:
+    CJoiningSide(PeerProcess& peer, int mutexBeforeLook) : m_peer(peer), m_mutexBeforeLook(mutexBeforeLook) {}
+    int pauses = 0;
+    std::string peerAnswer = "not asked";
+
+protected:
+    void PauseBeforeJoinAttempt(int attempt) override {
+        ++pauses;
+        if (attempt == m_mutexBeforeLook)
+            peerAnswer = m_peer.Do("raw-mutex");
+        CSharedMem::PauseBeforeJoinAttempt(attempt);
+    }
+
+private:
+    PeerProcess& m_peer;
+    const int m_mutexBeforeLook;
+};
+
+// The creator makes its mutex right after the section; the joining side looks for it a bounded
+// number of times, a few milliseconds apart, and joins when it appears in time.
 TEST_F(ChannelTest, CreateJoinsWhenThePeersMutexAppearsShortlyAfterItsSection) {
-    PeerProcess peer;
-    ASSERT_EQ("ok", peer.Do("raw-section 921676"));
-    ASSERT_EQ("ok", peer.Do("raw-mutex-later 10"));
-    CSharedMem mine;
-    const LARGE_INTEGER start = Now();
-    ASSERT_TRUE(mine.Create(kChannelName, kChannelPayloadSize));
-    EXPECT_LT(MsSince(start), 1000.0);
-    EXPECT_EQ(nullptr, mine.Header()) << "the creator's size word is not written by the joining side";
-    EXPECT_TRUE(mine.Lock());
-    EXPECT_TRUE(mine.Unlock());
+    const struct {
+        const char* name;
+        int mutexBeforeLook; // 0: never
+        bool joins;
+        int pauses;
+    } cases[] = {
+        {"mutex before the second look", 2, true, 1},
+        {"mutex before the last look", CSharedMem::kMutexJoinAttempts, true,
+         CSharedMem::kMutexJoinAttempts - 1},
+        {"no mutex at all", 0, false, CSharedMem::kMutexJoinAttempts - 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PeerProcess peer;
+        ASSERT_EQ("ok", peer.Do("raw-section 921676"));
+        CJoiningSide mine(peer, c.mutexBeforeLook);
+        SetLastError(0xdeadbeef);
+        const LARGE_INTEGER start = Now();
+        EXPECT_EQ(c.joins, mine.Create(kChannelName, kChannelPayloadSize) != FALSE);
+        EXPECT_LT(MsSince(start), 1000.0);
+        EXPECT_EQ(c.pauses, mine.pauses) << "looks stop when the mutex is found, and are bounded";
+        if (c.mutexBeforeLook) {
+            EXPECT_EQ("ok", mine.peerAnswer);
+        }
+        if (!c.joins) {
+            EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, mine.GetLastError());
+            EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, GetLastError()) << "the pause did not hide the cause";
+            EXPECT_FALSE(mine.IsOpen());
+            EXPECT_STREQ("", mine.GetName());
+            EXPECT_FALSE(mine.Lock());
+            continue;
+        }
+        EXPECT_TRUE(mine.IsOpen());
+        EXPECT_EQ(nullptr, mine.Header()) << "the creator's size word is not written by the joining side";
+        EXPECT_TRUE(mine.Lock());
+        EXPECT_TRUE(mine.Unlock());
+    }
 }
 
 // Sections and mutexes of the channel's names that were not made by a CSharedMem: neither Open nor
