@@ -166,7 +166,8 @@ private:
 #pragma GCC diagnostic pop
 #endif
 
-// How a run of frames went: undecodable frames, gaps (a step other than +1) and the largest step.
+// How a run of frames went: undecodable frames, gaps (a step forward other than +1) and steps
+// that did not go forward at all (a repeated or older sequence number).
 struct SequenceReport {
     size_t frames = 0;
     size_t undecoded = 0;
