@@ -82,7 +82,7 @@ protected:
         EXPECT_EQ(0u, FinalRelease(m_filter));
     }
 
-    CComApartment m_com;
+    win::ComScope m_com;
     CListedCapsSource* m_pSource = nullptr;
     CListedCapsStream* m_pStream = nullptr;
     ComPtr<IBaseFilter> m_filter;
