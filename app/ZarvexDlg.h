@@ -19,6 +19,10 @@
 #include "afx_sync.h"
 #include "afx_wnd.h"
 
+namespace testing_support {
+struct ZarvexDlgTestAccess;
+}
+
 class CZarvexDlg : public CDialog {
 public:
     explicit CZarvexDlg(CWnd* parent = nullptr);
@@ -39,6 +43,8 @@ protected:
     BOOL OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
 private:
+    friend struct testing_support::ZarvexDlgTestAccess; // the in-process tests reach the clip list
+
     void OnDestroy();
     BOOL OnSysCommand(WPARAM id);
     BOOL OnPaint();

@@ -1,13 +1,44 @@
 #include "dialog_fixture.h"
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "afx_app.h"
+#include "test_paths.h"
+
 namespace testing_support {
 
-DialogThread::DialogThread() {
-    m_ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    m_thread = CreateThread(nullptr, 0, &DialogThread::Run, this, 0, nullptr);
-    if (!m_thread)
+namespace {
+
+// The settings file of an in-process dialog sits beside the test executable.
+class InProcessApp : public CWinApp {
+public:
+    InProcessApp() { InitModuleNames(GetModuleHandleW(nullptr)); }
+};
+InProcessApp g_app;
+
+std::wstring SettingsPathW() {
+    const CString path = CZarvexDlg::SettingsPath();
+    wchar_t wide[MAX_PATH] = {};
+    MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH);
+    return wide;
+}
+
+void RemoveSettings() {
+    SetFileAttributesW(SettingsPathW().c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(SettingsPathW().c_str());
+}
+
+} // namespace
+
+DialogThread::DialogThread(const std::optional<std::string>& settings) {
+    // The dialog reads its settings in OnInitDialog, so the file must be right before it starts.
+    RemoveSettings();
+    if (settings && !WriteFileBytes(SettingsPathW(), *settings))
         return;
-    WaitForSingleObject(m_ready, 10000);
+    m_thread = AfxBeginOwnedThread(&DialogThread::Run, this);
+    if (!m_thread || WaitForSingleObject(m_ready.get(), 10000) != WAIT_OBJECT_0)
+        return;
     for (int i = 0; i < 500 && !m_hwnd; ++i) {
         HWND hwnd = FindWindowW(L"#32770", L"Zarvex");
         DWORD pid = 0;
@@ -20,24 +51,40 @@ DialogThread::DialogThread() {
 }
 
 DialogThread::~DialogThread() {
+    if (!Close()) {
+        // The dialog thread still uses this object; freeing it now would only move the failure.
+        std::fprintf(stderr, "the main dialog did not end within 10 s of its close request\n");
+        std::abort();
+    }
+    RemoveSettings();
+}
+
+bool DialogThread::Close(std::function<void(CZarvexDlg&)> afterClose) {
+    if (!m_thread || m_closed)
+        return true;
+    m_afterClose = std::move(afterClose);
     if (m_hwnd && IsWindow(m_hwnd)) {
         EnableWindow(GetDlgItem(m_hwnd, IDCANCEL), TRUE);
         PostMessageW(m_hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     }
-    if (m_thread) {
-        WaitForSingleObject(m_thread, 10000);
-        CloseHandle(m_thread);
-    }
-    if (m_ready)
-        CloseHandle(m_ready);
+    m_closed = m_thread->Join(10000) != FALSE;
+    return m_closed;
 }
 
-DWORD WINAPI DialogThread::Run(void* param) {
+std::optional<std::string> DialogThread::ReadSettings() {
+    if (GetFileAttributesW(SettingsPathW().c_str()) == INVALID_FILE_ATTRIBUTES)
+        return std::nullopt;
+    return ReadFileBytes(SettingsPathW());
+}
+
+UINT __cdecl DialogThread::Run(LPVOID param) {
     auto* self = static_cast<DialogThread*>(param);
     CZarvexDlg dlg(nullptr);
     self->m_dlg = &dlg;
-    SetEvent(self->m_ready);
+    SetEvent(self->m_ready.get());
     dlg.DoModal();
+    if (self->m_afterClose)
+        self->m_afterClose(dlg);
     return 0;
 }
 

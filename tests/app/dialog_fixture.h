@@ -1,33 +1,63 @@
 // Runs the real main dialog inside the test process, on a thread of its own, so a test can reach
 // its members and everything a window of the same process can be asked (menus, icons).
+//
+// Threading: the dialog is made, run modally and destroyed on an owned thread of its own (its COM
+// scope belongs to that thread, as in the program). The test thread talks to it through messages
+// (SendMessage waits for the dialog thread) and touches its members only while the dialog idles
+// between messages.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
 #include "ZarvexDlg.h"
+#include "afx_thread.h"
 
 namespace testing_support {
 
 class DialogThread {
 public:
-    // Starts the dialog and waits for its window; window() is null when it did not appear.
-    DialogThread();
-    // Closes the dialog (as the exit button would) and joins the thread.
+    // Leaves `settings` as the dialog's settings file (no file at all for nullopt), then starts the
+    // dialog and waits for its window; window() is null when it did not appear.
+    explicit DialogThread(const std::optional<std::string>& settings = std::nullopt);
+    // Closes the dialog if it still runs, joins its thread and removes the settings file it wrote.
     ~DialogThread();
     DialogThread(const DialogThread&) = delete;
     DialogThread& operator=(const DialogThread&) = delete;
 
     HWND window() const { return m_hwnd; }
     HWND item(int id) const { return GetDlgItem(m_hwnd, id); }
+    // The dialog object; valid until Close.
     CZarvexDlg& dialog() { return *m_dlg; }
 
-private:
-    static DWORD WINAPI Run(void* self);
+    // Closes the dialog as the exit button does and joins its thread; false when it did not end.
+    // afterClose, when given, runs on the dialog thread once the window is destroyed and before the
+    // dialog object is, so it sees the members as the shutdown left them.
+    bool Close(std::function<void(CZarvexDlg&)> afterClose = nullptr);
 
-    CZarvexDlg* m_dlg = nullptr;
-    HANDLE m_ready = nullptr;
-    HANDLE m_thread = nullptr;
+    // The settings file's bytes, or nullopt when there is none.
+    static std::optional<std::string> ReadSettings();
+
+private:
+    static UINT __cdecl Run(LPVOID self);
+
+    std::function<void(CZarvexDlg&)> m_afterClose;
+    win::UniqueHandle m_ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    CZarvexDlg* m_dlg = nullptr; // lives on the dialog thread's stack; set before m_ready
+    std::unique_ptr<CWinThread> m_thread;
     HWND m_hwnd = nullptr;
+    bool m_closed = false;
+};
+
+// Reaches the dialog's private state for the tests: the clips and their thumbnails.
+struct ZarvexDlgTestAccess {
+    static CClipArray& Clips(CZarvexDlg& dlg) { return dlg.m_clips; }
+    static CImageList& Thumbnails(CZarvexDlg& dlg) { return dlg.m_thumbs; }
+    static void RefillClipList(CZarvexDlg& dlg) { dlg.RefillClipList(); }
 };
 
 } // namespace testing_support

@@ -1,33 +1,26 @@
 // The main dialog in-process: what only the owning process can see (menus, icons) and the
 // control-group switch that later work drives.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "UniqueAny.h"
 #include "afx_app.h"
 #include "dialog_fixture.h"
 #include "resource.h"
 
-namespace {
+using testing_support::DialogThread;
 
-// The settings file of an in-process dialog sits beside the test executable.
-class InProcessApp : public CWinApp {
-public:
-    InProcessApp() { InitModuleNames(GetModuleHandleW(nullptr)); }
-};
-InProcessApp g_app;
+namespace {
 
 class MainDialogTest : public testing::Test {
 protected:
-    void SetUp() override {
-        DeleteFileA(CZarvexDlg::SettingsPath());
-        ASSERT_TRUE(m_dlg.window()) << "the dialog did not appear";
-    }
-    void TearDown() override { DeleteFileA(CZarvexDlg::SettingsPath()); }
+    void SetUp() override { ASSERT_TRUE(m_dlg.window()) << "the dialog did not appear"; }
 
-    testing_support::DialogThread m_dlg;
+    DialogThread m_dlg; // first start: no settings file
 };
 
 } // namespace
@@ -55,19 +48,20 @@ TEST_F(MainDialogTest, DragIconAndWindowIconsAreTheProgramIcon) {
     EXPECT_EQ(big, drag);
     ICONINFO info = {};
     ASSERT_TRUE(GetIconInfo(drag, &info));
+    const win::UniqueBitmap color(info.hbmColor), mask(info.hbmMask);
     BITMAP bm = {};
-    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bm, &bm);
+    GetObjectW(color ? color.get() : mask.get(), sizeof bm, &bm);
     EXPECT_EQ(GetSystemMetrics(SM_CXICON), bm.bmWidth);
-    if (info.hbmColor)
-        DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
 }
 
 TEST_F(MainDialogTest, EnableControlsSwitchesTheCaptureSideGroupOnly) {
-    const int group[] = {IDOK, IDCANCEL, 1006, 1011, 1007, 1002, 1005, 3};
-    const int untouched[] = {1000, 4, 1015, 1021, 1023, 1024, 1029, 1031, 1025, 1030, 1028};
+    const int group[] = {IDOK,         IDCANCEL,     IDC_VIDEO_DEVICE, IDC_VIDEO_FORMAT, IDC_SOUND_DEVICE,
+                         IDC_PRE_TIME, IDC_END_TIME, IDC_DELETE};
+    const int untouched[] = {IDC_CLIP_LIST, IDC_SAVE,      IDC_TOPMOST,         IDC_PLAY,
+                             IDC_STOP,      IDC_STEP_BACK, IDC_STEP_FORWARD,    IDC_PAUSE,
+                             IDC_VOLUME,    IDC_POSITION,  IDC_SOUND_DELAY_SPIN};
     // A control disabled for another reason (an empty list) comes back with the group.
-    EnableWindow(m_dlg.item(1006), FALSE);
+    EnableWindow(m_dlg.item(IDC_VIDEO_DEVICE), FALSE);
 
     for (BOOL enable : {FALSE, TRUE}) {
         SCOPED_TRACE(enable ? "enable" : "disable");
@@ -80,6 +74,7 @@ TEST_F(MainDialogTest, EnableControlsSwitchesTheCaptureSideGroupOnly) {
             SCOPED_TRACE(id);
             EXPECT_TRUE(IsWindowEnabled(m_dlg.item(id)));
         }
-        EXPECT_FALSE(IsWindowEnabled(m_dlg.item(1012))) << "the detail button is disabled in every case";
+        EXPECT_FALSE(IsWindowEnabled(m_dlg.item(IDC_FORMAT_DETAIL)))
+            << "the detail button is disabled in every case";
     }
 }

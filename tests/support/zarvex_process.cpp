@@ -1,5 +1,7 @@
 #include "zarvex_process.h"
 
+#include <string>
+
 #include "test_paths.h"
 
 namespace testing_support {
@@ -29,10 +31,38 @@ BOOL CALLBACK FindProc(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
+// Removes a folder and everything in it. An executable whose process has only just ended may
+// stay busy for a moment, so each file gets a few tries.
+void RemoveFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring path = folder + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveFolder(path + L"\\");
+                continue;
+            }
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            for (int attempt = 0; attempt < 50 && !DeleteFileW(path.c_str()); ++attempt)
+                Sleep(20);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
 } // namespace
 
 ZarvexProcess::ZarvexProcess() : m_folder(MakeTempFolder(L"app")) {
-    CopyFileW((BinDir() + L"Zarvex.exe").c_str(), (m_folder + L"Zarvex.exe").c_str(), FALSE);
+    if (m_folder.empty())
+        m_failure = "no temporary folder could be made";
+    else if (!CopyFileW((BinDir() + L"Zarvex.exe").c_str(), (m_folder + L"Zarvex.exe").c_str(), FALSE))
+        m_failure =
+            "copying Zarvex.exe into the test's folder failed with error " + std::to_string(GetLastError());
 }
 
 ZarvexProcess::~ZarvexProcess() {
@@ -42,22 +72,31 @@ ZarvexProcess::~ZarvexProcess() {
         if (!WaitForExit(5000))
             Kill();
     }
+    if (!m_folder.empty())
+        RemoveFolder(m_folder);
 }
 
 bool ZarvexProcess::Start(DWORD timeoutMs) {
+    if (!m_failure.empty())
+        return false;
     ChildProcess::Options options;
     options.folder = m_folder;
-    if (!m_process.Start(m_folder + L"Zarvex.exe", options))
+    if (!m_process.Start(m_folder + L"Zarvex.exe", options)) {
+        m_failure = m_process.Error();
         return false;
+    }
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < timeoutMs) {
         m_hwnd = FindOwnWindow(L"#32770", L"Zarvex");
         if (m_hwnd)
             return true;
-        if (!IsRunning())
+        if (!IsRunning()) {
+            m_failure = "Zarvex.exe ended before its dialog showed";
             return false;
+        }
         Sleep(50);
     }
+    m_failure = "Zarvex.exe did not show its dialog within " + std::to_string(timeoutMs) + " ms";
     return false;
 }
 

@@ -12,19 +12,24 @@ namespace testing_support {
 
 class ZarvexProcess {
 public:
-    // Copies Zarvex.exe from the build's binary folder into a new temporary folder.
+    // Copies Zarvex.exe from the build's binary folder into a new temporary folder. A failed copy
+    // makes Start fail, with the reason in Failure().
     ZarvexProcess();
-    // Closes the program if it still runs (WM_CLOSE, then TerminateProcess).
+    // Closes the program if it still runs (WM_CLOSE, then TerminateProcess) and removes the folder
+    // with everything in it.
     ~ZarvexProcess();
     ZarvexProcess(const ZarvexProcess&) = delete;
     ZarvexProcess& operator=(const ZarvexProcess&) = delete;
 
-    // Starts the program and waits until its main dialog is visible; false on time-out.
+    // Starts the program and waits until its main dialog is visible; false on failure or time-out.
     bool Start(DWORD timeoutMs = 30000);
     // Waits for the process to end; false on time-out.
     bool WaitForExit(DWORD timeoutMs);
     bool IsRunning() const;
     void Kill();
+
+    // Why the last Start failed, for the test's message.
+    const std::string& Failure() const { return m_failure; }
 
     HWND Window() const { return m_hwnd; }
     HWND Item(int id) const { return GetDlgItem(m_hwnd, id); }
@@ -39,6 +44,7 @@ public:
 
 private:
     std::wstring m_folder;
+    std::string m_failure;
     ChildProcess m_process;
     HWND m_hwnd = nullptr;
 };

@@ -8,6 +8,7 @@
 
 #include "SharedMem.h"
 #include "dialog_template.h"
+#include "resource.h"
 #include "test_paths.h"
 #include "zarvex_process.h"
 
@@ -106,7 +107,7 @@ void RequestClose(const ZarvexProcess& app, CloseBy how) {
 
 class AppShellTest : public testing::Test {
 protected:
-    void StartApp() { ASSERT_TRUE(m_app.Start()) << "Zarvex.exe did not show its dialog"; }
+    void StartApp() { ASSERT_TRUE(m_app.Start()) << m_app.Failure(); }
     void Exit() {
         RequestClose(m_app, CloseBy::ExitButton);
         ASSERT_TRUE(m_app.WaitForExit(10000)) << "Zarvex did not end after the exit button";
@@ -132,48 +133,50 @@ constexpr DWORD kNoType = 0;
 const ExpectedControl kMainControls[] = {
     {IDOK, L"Button", L"キャプチャ", 0, 0, 95, 30, 0xF, BS_DEFPUSHBUTTON, true},
     {IDCANCEL, L"Button", L"終了", 0, 285, 95, 24, 0xF, BS_PUSHBUTTON, true},
-    {1000, L"SysListView32", L"List1", 0, 30, 95, 195, LVS_TYPEMASK | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
-     LVS_ICON | LVS_SINGLESEL | LVS_SHOWSELALWAYS, true},
-    {-1, L"Static", L"キャプチャボタン押下前録画時間", 105, 101, 115, 8, SS_TYPEMASK, SS_LEFT, true},
-    {-1, L"Static", L"キャプチャボタン押下後録画時間", 105, 131, 114, 8, SS_TYPEMASK, SS_LEFT, true},
-    {1002, L"msctls_trackbar32", L"Slider1", 110, 111, 95, 15, TBS_VERT, 0, true},
-    {1003, L"Static", L"", 207, 111, 21, 15, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
-    {-1, L"Static", L"秒", 231, 117, 8, 8, SS_TYPEMASK, SS_LEFT, true},
-    {1004, L"Static", L"", 207, 141, 20, 15, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
-    {-1, L"Static", L"秒", 230, 146, 8, 8, SS_TYPEMASK, SS_LEFT, true},
-    {1005, L"msctls_trackbar32", L"Slider1", 110, 141, 95, 15, TBS_VERT, 0, true},
-    {1018, L"Button", L"キャプチャデバイス", 100, 18, 145, 65, 0xF, BS_GROUPBOX, true},
-    {1006, L"ComboBox", L"", 128, 32, 112, 135, 0x3 | CBS_SORT | WS_VSCROLL, CBS_DROPDOWNLIST | WS_VSCROLL,
+    {IDC_CLIP_LIST, L"SysListView32", L"List1", 0, 30, 95, 195,
+     LVS_TYPEMASK | LVS_SINGLESEL | LVS_SHOWSELALWAYS, LVS_ICON | LVS_SINGLESEL | LVS_SHOWSELALWAYS, true},
+    {IDC_STATIC, L"Static", L"キャプチャボタン押下前録画時間", 105, 101, 115, 8, SS_TYPEMASK, SS_LEFT, true},
+    {IDC_STATIC, L"Static", L"キャプチャボタン押下後録画時間", 105, 131, 114, 8, SS_TYPEMASK, SS_LEFT, true},
+    {IDC_PRE_TIME, L"msctls_trackbar32", L"Slider1", 110, 111, 95, 15, TBS_VERT, 0, true},
+    {IDC_PRE_TIME_TEXT, L"Static", L"", 207, 111, 21, 15, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN,
      true},
-    {-1, L"Static", L"ビデオ", 105, 35, 21, 8, SS_TYPEMASK, SS_LEFT, true},
-    {1007, L"ComboBox", L"", 128, 64, 112, 110, 0x3, CBS_DROPDOWNLIST, true},
-    {-1, L"Static", L"音声", 110, 66, 15, 8, SS_TYPEMASK, SS_LEFT, true},
-    {-1, L"Button", L"録画設定", 100, 88, 145, 94, 0xF, BS_GROUPBOX, true},
-    {1011, L"ComboBox", L"", 128, 48, 89, 135, 0x3, CBS_DROPDOWNLIST, true},
-    {1012, L"Button", L"詳細", 219, 47, 20, 14, 0xF, BS_PUSHBUTTON, false},
-    {1015, L"Button", L"最前面に表示", 190, 3, 57, 10, 0xF, BS_AUTOCHECKBOX, true},
-    {1016, L"Button", L"<<", 205, 13, 20, 14, 0xF, BS_PUSHBUTTON, false},
-    {1017, L"Button", L">>", 225, 13, 20, 14, 0xF, BS_PUSHBUTTON, false},
-    {3, L"Button", L"削除...", 0, 225, 95, 24, 0xF, BS_PUSHBUTTON, true},
-    {-1, L"Static", L"使用メモリ :", 106, 167, 35, 8, SS_TYPEMASK, SS_LEFT, true},
-    {1019, L"Static", L"", 141, 165, 30, 11, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
-    {-1, L"Static", L"空きメモリ :", 175, 167, 34, 8, SS_TYPEMASK, SS_LEFT, true},
-    {1020, L"Static", L"", 209, 165, 31, 11, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
-    {-1, L"Button", L"ZELKOR再生コントロール", 100, 188, 145, 85, 0xF, BS_GROUPBOX, true},
-    {1021, L"Button", L"|>", 108, 203, 22, 14, 0xF, BS_PUSHBUTTON, true},
-    {1023, L"Button", L"■", 135, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
-    {1025, L"msctls_trackbar32", L"Slider4", 225, 208, 10, 48, TBS_VERT, TBS_VERT, true},
-    {1026, L"Static", L"", 220, 257, 20, 9, SS_TYPEMASK, SS_CENTER, true},
-    {-1, L"Static", L"音量", 223, 198, 15, 8, SS_TYPEMASK, SS_LEFT, true},
-    {1027, L"Edit", L"", 161, 253, 30, 14, ES_READONLY | ES_CENTER, ES_READONLY | ES_CENTER, true},
-    {1028, L"msctls_updown32", L"Spin1", 193, 253, 20, 14, UDS_HORZ | UDS_ARROWKEYS, UDS_HORZ | UDS_ARROWKEYS,
+    {IDC_STATIC, L"Static", L"秒", 231, 117, 8, 8, SS_TYPEMASK, SS_LEFT, true},
+    {IDC_END_TIME_TEXT, L"Static", L"", 207, 141, 20, 15, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN,
      true},
-    {-1, L"Static", L"音ずれ補正(ms) :", 105, 257, 55, 8, SS_TYPEMASK, SS_RIGHT, true},
-    {1030, L"msctls_trackbar32", L"Slider3", 108, 223, 113, 20, TBS_VERT, 0, true},
-    {1024, L"Button", L"<||", 184, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
-    {1029, L"Button", L"||>", 204, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
-    {1031, L"Button", L"| |", 162, 203, 15, 14, 0xF | BS_PUSHLIKE, BS_AUTOCHECKBOX | BS_PUSHLIKE, true},
-    {4, L"Button", L"保存...", 0, 255, 95, 24, 0xF, BS_PUSHBUTTON, true},
+    {IDC_STATIC, L"Static", L"秒", 230, 146, 8, 8, SS_TYPEMASK, SS_LEFT, true},
+    {IDC_END_TIME, L"msctls_trackbar32", L"Slider1", 110, 141, 95, 15, TBS_VERT, 0, true},
+    {IDC_DEVICE_GROUP, L"Button", L"キャプチャデバイス", 100, 18, 145, 65, 0xF, BS_GROUPBOX, true},
+    {IDC_VIDEO_DEVICE, L"ComboBox", L"", 128, 32, 112, 135, 0x3 | CBS_SORT | WS_VSCROLL,
+     CBS_DROPDOWNLIST | WS_VSCROLL, true},
+    {IDC_STATIC, L"Static", L"ビデオ", 105, 35, 21, 8, SS_TYPEMASK, SS_LEFT, true},
+    {IDC_SOUND_DEVICE, L"ComboBox", L"", 128, 64, 112, 110, 0x3, CBS_DROPDOWNLIST, true},
+    {IDC_STATIC, L"Static", L"音声", 110, 66, 15, 8, SS_TYPEMASK, SS_LEFT, true},
+    {IDC_STATIC, L"Button", L"録画設定", 100, 88, 145, 94, 0xF, BS_GROUPBOX, true},
+    {IDC_VIDEO_FORMAT, L"ComboBox", L"", 128, 48, 89, 135, 0x3, CBS_DROPDOWNLIST, true},
+    {IDC_FORMAT_DETAIL, L"Button", L"詳細", 219, 47, 20, 14, 0xF, BS_PUSHBUTTON, false},
+    {IDC_TOPMOST, L"Button", L"最前面に表示", 190, 3, 57, 10, 0xF, BS_AUTOCHECKBOX, true},
+    {IDC_PREV, L"Button", L"<<", 205, 13, 20, 14, 0xF, BS_PUSHBUTTON, false},
+    {IDC_NEXT, L"Button", L">>", 225, 13, 20, 14, 0xF, BS_PUSHBUTTON, false},
+    {IDC_DELETE, L"Button", L"削除...", 0, 225, 95, 24, 0xF, BS_PUSHBUTTON, true},
+    {IDC_STATIC, L"Static", L"使用メモリ :", 106, 167, 35, 8, SS_TYPEMASK, SS_LEFT, true},
+    {IDC_USED_MEMORY, L"Static", L"", 141, 165, 30, 11, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
+    {IDC_STATIC, L"Static", L"空きメモリ :", 175, 167, 34, 8, SS_TYPEMASK, SS_LEFT, true},
+    {IDC_FREE_MEMORY, L"Static", L"", 209, 165, 31, 11, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
+    {IDC_STATIC, L"Button", L"ZELKOR再生コントロール", 100, 188, 145, 85, 0xF, BS_GROUPBOX, true},
+    {IDC_PLAY, L"Button", L"|>", 108, 203, 22, 14, 0xF, BS_PUSHBUTTON, true},
+    {IDC_STOP, L"Button", L"■", 135, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
+    {IDC_VOLUME, L"msctls_trackbar32", L"Slider4", 225, 208, 10, 48, TBS_VERT, TBS_VERT, true},
+    {IDC_VOLUME_TEXT, L"Static", L"", 220, 257, 20, 9, SS_TYPEMASK, SS_CENTER, true},
+    {IDC_STATIC, L"Static", L"音量", 223, 198, 15, 8, SS_TYPEMASK, SS_LEFT, true},
+    {IDC_SOUND_DELAY, L"Edit", L"", 161, 253, 30, 14, ES_READONLY | ES_CENTER, ES_READONLY | ES_CENTER, true},
+    {IDC_SOUND_DELAY_SPIN, L"msctls_updown32", L"Spin1", 193, 253, 20, 14, UDS_HORZ | UDS_ARROWKEYS,
+     UDS_HORZ | UDS_ARROWKEYS, true},
+    {IDC_STATIC, L"Static", L"音ずれ補正(ms) :", 105, 257, 55, 8, SS_TYPEMASK, SS_RIGHT, true},
+    {IDC_POSITION, L"msctls_trackbar32", L"Slider3", 108, 223, 113, 20, TBS_VERT, 0, true},
+    {IDC_STEP_BACK, L"Button", L"<||", 184, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
+    {IDC_STEP_FORWARD, L"Button", L"||>", 204, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
+    {IDC_PAUSE, L"Button", L"| |", 162, 203, 15, 14, 0xF | BS_PUSHLIKE, BS_AUTOCHECKBOX | BS_PUSHLIKE, true},
+    {IDC_SAVE, L"Button", L"保存...", 0, 255, 95, 24, 0xF, BS_PUSHBUTTON, true},
 };
 
 std::string Utf8(const std::wstring& w) {
@@ -206,7 +209,7 @@ TEST(AppResourcesTest, MainDialogTemplateHoldsEveryControlAsListed) {
     ResourceModule module;
     ASSERT_TRUE(module.get());
     DialogTemplate t;
-    ASSERT_TRUE(testing_support::LoadDialogTemplate(module.get(), 102, &t));
+    ASSERT_TRUE(testing_support::LoadDialogTemplate(module.get(), IDD_ZARVEX_DIALOG, &t));
     EXPECT_EQ(L"Zarvex", t.caption);
     EXPECT_EQ(250, t.cx);
     EXPECT_EQ(309, t.cy);
@@ -237,13 +240,13 @@ TEST(AppResourcesTest, AboutBoxStringsAndIcon) {
     ResourceModule module;
     ASSERT_TRUE(module.get());
     DialogTemplate about;
-    ASSERT_TRUE(testing_support::LoadDialogTemplate(module.get(), 100, &about));
+    ASSERT_TRUE(testing_support::LoadDialogTemplate(module.get(), IDD_ABOUTBOX, &about));
     EXPECT_EQ(kAboutCaption, about.caption);
     EXPECT_EQ(235, about.cx);
     EXPECT_EQ(55, about.cy);
     EXPECT_EQ(L"ＭＳ Ｐゴシック", about.faceName);
     ASSERT_EQ(4u, about.items.size());
-    EXPECT_EQ(128, about.items[0].textOrdinal); // the program icon
+    EXPECT_EQ(IDR_MAINFRAME, about.items[0].textOrdinal); // the program icon
     EXPECT_EQ(11, about.items[0].x);
     EXPECT_EQ(17, about.items[0].y);
     EXPECT_EQ(L"Zarvex Version 1.0", about.items[1].text);
@@ -255,16 +258,16 @@ TEST(AppResourcesTest, AboutBoxStringsAndIcon) {
     EXPECT_EQ(static_cast<DWORD>(BS_DEFPUSHBUTTON), about.items[3].style & 0xF);
 
     wchar_t text[256] = {};
-    LoadStringW(module.get(), 101, text, 256);
+    LoadStringW(module.get(), IDS_ABOUTBOX, text, 256);
     EXPECT_EQ(std::wstring(L"Zarvex のﾊﾞｰｼﾞｮﾝ情報(&A)..."), text);
-    LoadStringW(module.get(), 102, text, 256);
+    LoadStringW(module.get(), IDS_MEMORY_QUESTION, text, 256);
     EXPECT_EQ(std::wstring(L"空きメモリが足りません。\n古いデータを削除して保存しますか？"), text);
 
-    // Icon group 128 carries a 32 x 32 and a 16 x 16 image.
+    // The icon group carries a 32 x 32 and a 16 x 16 image.
     for (int size : {32, 16}) {
         SCOPED_TRACE(size);
-        HRSRC group =
-            FindResourceW(module.get(), MAKEINTRESOURCEW(128), reinterpret_cast<LPCWSTR>(RT_GROUP_ICON));
+        HRSRC group = FindResourceW(module.get(), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                    reinterpret_cast<LPCWSTR>(RT_GROUP_ICON));
         ASSERT_TRUE(group);
         const BYTE* dir = static_cast<const BYTE*>(LockResource(LoadResource(module.get(), group)));
         ASSERT_TRUE(dir);
@@ -292,7 +295,7 @@ TEST_F(AppShellTest, WindowShowsEveryControlWithItsIdAndCaption) {
         GetClassNameW(child, cls, 64);
         EXPECT_EQ(0, lstrcmpiW(want.className, cls)) << Utf8(cls);
         EXPECT_EQ(want.visible, IsWindowVisible(child) != FALSE);
-        if (want.id == -1 || lstrcmpiW(want.className, L"Button") == 0) {
+        if (want.id == IDC_STATIC || lstrcmpiW(want.className, L"Button") == 0) {
             wchar_t text[128] = {};
             SendMessageW(child, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text));
             EXPECT_EQ(std::wstring(want.text), text);
@@ -308,17 +311,17 @@ TEST_F(AppShellTest, FirstStartUsesTheDefaultsAndExitWritesAllNineKeys) {
     EXPECT_EQ(100, at.x);
     EXPECT_EQ(100, at.y);
     EXPECT_FALSE(IsTopmost(m_app.Window()));
-    EXPECT_EQ(BST_UNCHECKED, SendMessageW(m_app.Item(1015), BM_GETCHECK, 0, 0));
-    EXPECT_EQ(L"5", m_app.ItemText(1003));
-    EXPECT_EQ(L"5", m_app.ItemText(1004));
-    EXPECT_EQ(5, SliderPos(m_app, 1002));
-    EXPECT_EQ(5, SliderPos(m_app, 1005));
-    EXPECT_EQ(0, SliderPos(m_app, 1025)) << "full volume puts the vertical slider at its top";
-    EXPECT_EQ(L"100", m_app.ItemText(1026));
-    EXPECT_EQ(L"500", m_app.ItemText(1027));
-    EXPECT_EQ(10000, SendMessageW(m_app.Item(1030), TBM_GETRANGEMAX, 0, 0));
-    EXPECT_EQ(30, SendMessageW(m_app.Item(1002), TBM_GETRANGEMAX, 0, 0));
-    EXPECT_EQ(100, SendMessageW(m_app.Item(1025), TBM_GETRANGEMAX, 0, 0));
+    EXPECT_EQ(BST_UNCHECKED, SendMessageW(m_app.Item(IDC_TOPMOST), BM_GETCHECK, 0, 0));
+    EXPECT_EQ(L"5", m_app.ItemText(IDC_PRE_TIME_TEXT));
+    EXPECT_EQ(L"5", m_app.ItemText(IDC_END_TIME_TEXT));
+    EXPECT_EQ(5, SliderPos(m_app, IDC_PRE_TIME));
+    EXPECT_EQ(5, SliderPos(m_app, IDC_END_TIME));
+    EXPECT_EQ(0, SliderPos(m_app, IDC_VOLUME)) << "full volume puts the vertical slider at its top";
+    EXPECT_EQ(L"100", m_app.ItemText(IDC_VOLUME_TEXT));
+    EXPECT_EQ(L"500", m_app.ItemText(IDC_SOUND_DELAY));
+    EXPECT_EQ(10000, SendMessageW(m_app.Item(IDC_POSITION), TBM_GETRANGEMAX, 0, 0));
+    EXPECT_EQ(30, SendMessageW(m_app.Item(IDC_PRE_TIME), TBM_GETRANGEMAX, 0, 0));
+    EXPECT_EQ(100, SendMessageW(m_app.Item(IDC_VOLUME), TBM_GETRANGEMAX, 0, 0));
     Exit();
 
     const char* const expected[10] = {"[Settings]", "VideoFormat=0", "VideoDevice=", "SoundDelay=500",
@@ -336,24 +339,24 @@ TEST_F(AppShellTest, SecondStartRestoresEveryValue) {
     ASSERT_TRUE(testing_support::WriteFileBytes(m_app.IniPath(), Ini(stored)));
     StartApp();
     SetWindowPos(m_app.Window(), nullptr, 310, 220, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    SendMessageW(m_app.Item(1015), BM_CLICK, 0, 0);
+    SendMessageW(m_app.Item(IDC_TOPMOST), BM_CLICK, 0, 0);
     Exit();
 
     ZarvexProcess second;
     ASSERT_TRUE(testing_support::WriteFileBytes(second.IniPath(), IniText()));
-    ASSERT_TRUE(second.Start());
+    ASSERT_TRUE(second.Start()) << second.Failure();
     const POINT at = TopLeft(second.Window());
     EXPECT_EQ(310, at.x);
     EXPECT_EQ(220, at.y);
     EXPECT_TRUE(IsTopmost(second.Window()));
-    EXPECT_EQ(BST_CHECKED, SendMessageW(second.Item(1015), BM_GETCHECK, 0, 0));
-    EXPECT_EQ(L"7", second.ItemText(1003));
-    EXPECT_EQ(L"3", second.ItemText(1004));
-    EXPECT_EQ(7, SliderPos(second, 1002));
-    EXPECT_EQ(3, SliderPos(second, 1005));
-    EXPECT_EQ(60, SliderPos(second, 1025));
-    EXPECT_EQ(L"40", second.ItemText(1026));
-    EXPECT_EQ(L"-250", second.ItemText(1027));
+    EXPECT_EQ(BST_CHECKED, SendMessageW(second.Item(IDC_TOPMOST), BM_GETCHECK, 0, 0));
+    EXPECT_EQ(L"7", second.ItemText(IDC_PRE_TIME_TEXT));
+    EXPECT_EQ(L"3", second.ItemText(IDC_END_TIME_TEXT));
+    EXPECT_EQ(7, SliderPos(second, IDC_PRE_TIME));
+    EXPECT_EQ(3, SliderPos(second, IDC_END_TIME));
+    EXPECT_EQ(60, SliderPos(second, IDC_VOLUME));
+    EXPECT_EQ(L"40", second.ItemText(IDC_VOLUME_TEXT));
+    EXPECT_EQ(L"-250", second.ItemText(IDC_SOUND_DELAY));
     RequestClose(second, CloseBy::ExitButton);
     ASSERT_TRUE(second.WaitForExit(10000));
 
@@ -366,9 +369,9 @@ TEST_F(AppShellTest, SecondStartRestoresEveryValue) {
 TEST_F(AppShellTest, TopmostBoxPutsTheWindowOnTopAndTakesItOff) {
     StartApp();
     ASSERT_FALSE(IsTopmost(m_app.Window()));
-    SendMessageW(m_app.Item(1015), BM_CLICK, 0, 0);
+    SendMessageW(m_app.Item(IDC_TOPMOST), BM_CLICK, 0, 0);
     EXPECT_TRUE(WaitFor([&] { return IsTopmost(m_app.Window()); }));
-    SendMessageW(m_app.Item(1015), BM_CLICK, 0, 0);
+    SendMessageW(m_app.Item(IDC_TOPMOST), BM_CLICK, 0, 0);
     EXPECT_TRUE(WaitFor([&] { return !IsTopmost(m_app.Window()); }));
     Exit();
     EXPECT_NE(std::string::npos, IniText().find("Topmost=0\r\n"));
@@ -389,7 +392,7 @@ TEST_F(AppShellTest, EveryWayOfClosingRunsTheShutdown) {
     for (CloseBy how : {CloseBy::ExitButton, CloseBy::EscapeKey, CloseBy::CloseBox}) {
         SCOPED_TRACE(Name(how));
         ZarvexProcess app;
-        ASSERT_TRUE(app.Start());
+        ASSERT_TRUE(app.Start()) << app.Failure();
         RequestClose(app, how);
         ASSERT_TRUE(app.WaitForExit(10000));
         EXPECT_NE(std::string::npos, testing_support::ReadFileBytes(app.IniPath()).find("[Settings]\r\n"));
@@ -417,7 +420,7 @@ TEST_F(AppShellTest, NoWayOfClosingWorksWhileTheExitButtonIsDisabled) {
 
 TEST_F(AppShellTest, AboutCommandOpensTheAboutBoxWithAnyLowFourBits) {
     StartApp();
-    for (WPARAM command : {WPARAM(0x0010), WPARAM(0x001F)}) {
+    for (WPARAM command : {WPARAM(IDM_ABOUTBOX), WPARAM(IDM_ABOUTBOX | 0xF)}) {
         SCOPED_TRACE(command);
         PostMessageW(m_app.Window(), WM_SYSCOMMAND, command, 0);
         HWND about = nullptr;
@@ -451,4 +454,21 @@ TEST_F(AppShellTest, ChannelHeaderHoldsTheDialogWindowWhileItRuns) {
     EXPECT_EQ(owner, OwnerWindowOf(*channel.Header()));
     channel.Unlock();
     EXPECT_FALSE(IsWindow(owner));
+}
+
+TEST(ZarvexProcessTest, TheProgramsFolderGoesWithTheHarness) {
+    std::wstring folder;
+    {
+        ZarvexProcess app;
+        folder = app.Folder();
+        ASSERT_TRUE(app.Failure().empty()) << app.Failure();
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"Zarvex.exe").c_str()));
+        ASSERT_TRUE(app.Start()) << app.Failure();
+        RequestClose(app, CloseBy::CloseBox);
+        ASSERT_TRUE(app.WaitForExit(10000));
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(app.IniPath().c_str()))
+            << "the exit saved settings";
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()))
+        << "the copy of the program and its settings are left behind";
 }
