@@ -1,18 +1,21 @@
-// The main dialog in-process: what only the owning process can see (menus, icons) and the
-// control-group switch that later work drives.
+// The main dialog in-process: what only the owning process can see (menus, icons, the dialog's own
+// members) and the control-group switch that later work drives.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
+#include "FrameArray.h"
 #include "UniqueAny.h"
 #include "afx_app.h"
 #include "dialog_fixture.h"
 #include "resource.h"
 
 using testing_support::DialogThread;
+using testing_support::ZarvexDlgTestAccess;
 
 namespace {
 
@@ -77,4 +80,30 @@ TEST_F(MainDialogTest, EnableControlsSwitchesTheCaptureSideGroupOnly) {
         EXPECT_FALSE(IsWindowEnabled(m_dlg.item(IDC_FORMAT_DETAIL)))
             << "the detail button is disabled in every case";
     }
+}
+
+TEST_F(MainDialogTest, ClosingWithThumbnailsLeavesTheImageListToTheDialog) {
+    // The dialog owns the thumbnails' image list and destroys it itself; a list view that also
+    // destroyed it as the window went would leave the dialog a freed handle to destroy again.
+    CZarvexDlg& dlg = m_dlg.dialog();
+    for (int i = 0; i < 2; ++i) {
+        auto clip = std::make_unique<CFrameArray>();
+        clip->Add(new CFrameImage(320, 240, 24));
+        ZarvexDlgTestAccess::Clips(dlg).Add(clip.release());
+    }
+    ZarvexDlgTestAccess::RefillClipList(dlg);
+    const HIMAGELIST thumbs = ZarvexDlgTestAccess::Thumbnails(dlg).GetSafeHandle();
+    ASSERT_TRUE(thumbs);
+    ASSERT_EQ(thumbs, reinterpret_cast<HIMAGELIST>(
+                          SendMessageW(m_dlg.item(IDC_CLIP_LIST), LVM_GETIMAGELIST, LVSIL_NORMAL, 0)));
+    ASSERT_EQ(2, ImageList_GetImageCount(thumbs));
+
+    HIMAGELIST heldAfterClose = nullptr;
+    int imagesAfterClose = -1;
+    ASSERT_TRUE(m_dlg.Close([&](CZarvexDlg& closed) {
+        heldAfterClose = ZarvexDlgTestAccess::Thumbnails(closed).GetSafeHandle();
+        imagesAfterClose = ImageList_GetImageCount(heldAfterClose);
+    }));
+    EXPECT_EQ(thumbs, heldAfterClose);
+    EXPECT_EQ(2, imagesAfterClose) << "the list view destroyed the dialog's image list with the window";
 }
