@@ -125,59 +125,66 @@ struct ExpectedControl {
     DWORD typeMask;  // bits of the style that select the control's kind
     DWORD typeValue; // their required value
     bool visible;
+    bool enabled;
 };
 
 constexpr DWORD kNoType = 0;
 
 // The main dialog as a user sees it: every control, in template order.
 const ExpectedControl kMainControls[] = {
-    {IDOK, L"Button", L"キャプチャ", 0, 0, 95, 30, 0xF, BS_DEFPUSHBUTTON, true},
-    {IDCANCEL, L"Button", L"終了", 0, 285, 95, 24, 0xF, BS_PUSHBUTTON, true},
+    {IDOK, L"Button", L"キャプチャ", 0, 0, 95, 30, 0xF, BS_DEFPUSHBUTTON, true, true},
+    {IDCANCEL, L"Button", L"終了", 0, 285, 95, 24, 0xF, BS_PUSHBUTTON, true, true},
     {IDC_CLIP_LIST, L"SysListView32", L"List1", 0, 30, 95, 195,
      LVS_TYPEMASK | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS,
-     LVS_ICON | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS, true},
-    {IDC_STATIC, L"Static", L"キャプチャボタン押下前録画時間", 105, 101, 115, 8, SS_TYPEMASK, SS_LEFT, true},
-    {IDC_STATIC, L"Static", L"キャプチャボタン押下後録画時間", 105, 131, 114, 8, SS_TYPEMASK, SS_LEFT, true},
-    {IDC_PRE_TIME, L"msctls_trackbar32", L"Slider1", 110, 111, 95, 15, TBS_VERT, 0, true},
+     LVS_ICON | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS, true, true},
+    {IDC_STATIC, L"Static", L"キャプチャボタン押下前録画時間", 105, 101, 115, 8, SS_TYPEMASK, SS_LEFT, true,
+     true},
+    {IDC_STATIC, L"Static", L"キャプチャボタン押下後録画時間", 105, 131, 114, 8, SS_TYPEMASK, SS_LEFT, true,
+     true},
+    {IDC_PRE_TIME, L"msctls_trackbar32", L"Slider1", 110, 111, 95, 15, TBS_VERT, 0, true, true},
     {IDC_PRE_TIME_TEXT, L"Static", L"", 207, 111, 21, 15, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN,
-     true},
-    {IDC_STATIC, L"Static", L"秒", 231, 117, 8, 8, SS_TYPEMASK, SS_LEFT, true},
+     true, true},
+    {IDC_STATIC, L"Static", L"秒", 231, 117, 8, 8, SS_TYPEMASK, SS_LEFT, true, true},
     {IDC_END_TIME_TEXT, L"Static", L"", 207, 141, 20, 15, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN,
-     true},
-    {IDC_STATIC, L"Static", L"秒", 230, 146, 8, 8, SS_TYPEMASK, SS_LEFT, true},
-    {IDC_END_TIME, L"msctls_trackbar32", L"Slider1", 110, 141, 95, 15, TBS_VERT, 0, true},
-    {IDC_DEVICE_GROUP, L"Button", L"キャプチャデバイス", 100, 18, 145, 65, 0xF, BS_GROUPBOX, true},
+     true, true},
+    {IDC_STATIC, L"Static", L"秒", 230, 146, 8, 8, SS_TYPEMASK, SS_LEFT, true, true},
+    {IDC_END_TIME, L"msctls_trackbar32", L"Slider1", 110, 141, 95, 15, TBS_VERT, 0, true, true},
+    {IDC_DEVICE_GROUP, L"Button", L"キャプチャデバイス", 100, 18, 145, 65, 0xF, BS_GROUPBOX, true, true},
     {IDC_VIDEO_DEVICE, L"ComboBox", L"", 128, 32, 112, 135, 0x3 | CBS_SORT | WS_VSCROLL,
-     CBS_DROPDOWNLIST | WS_VSCROLL, true},
-    {IDC_STATIC, L"Static", L"ビデオ", 105, 35, 21, 8, SS_TYPEMASK, SS_LEFT, true},
-    {IDC_SOUND_DEVICE, L"ComboBox", L"", 128, 64, 112, 110, 0x3, CBS_DROPDOWNLIST, true},
-    {IDC_STATIC, L"Static", L"音声", 110, 66, 15, 8, SS_TYPEMASK, SS_LEFT, true},
-    {IDC_STATIC, L"Button", L"録画設定", 100, 88, 145, 94, 0xF, BS_GROUPBOX, true},
-    {IDC_VIDEO_FORMAT, L"ComboBox", L"", 128, 48, 89, 135, 0x3, CBS_DROPDOWNLIST, true},
-    {IDC_FORMAT_DETAIL, L"Button", L"詳細", 219, 47, 20, 14, 0xF, BS_PUSHBUTTON, false},
-    {IDC_TOPMOST, L"Button", L"最前面に表示", 190, 3, 57, 10, 0xF, BS_AUTOCHECKBOX, true},
-    {IDC_PREV, L"Button", L"<<", 205, 13, 20, 14, 0xF, BS_PUSHBUTTON, false},
-    {IDC_NEXT, L"Button", L">>", 225, 13, 20, 14, 0xF, BS_PUSHBUTTON, false},
-    {IDC_DELETE, L"Button", L"削除...", 0, 225, 95, 24, 0xF, BS_PUSHBUTTON, true},
-    {IDC_STATIC, L"Static", L"使用メモリ :", 106, 167, 35, 8, SS_TYPEMASK, SS_LEFT, true},
-    {IDC_USED_MEMORY, L"Static", L"", 141, 165, 30, 11, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
-    {IDC_STATIC, L"Static", L"空きメモリ :", 175, 167, 34, 8, SS_TYPEMASK, SS_LEFT, true},
-    {IDC_FREE_MEMORY, L"Static", L"", 209, 165, 31, 11, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true},
-    {IDC_STATIC, L"Button", L"ZELKOR再生コントロール", 100, 188, 145, 85, 0xF, BS_GROUPBOX, true},
-    {IDC_PLAY, L"Button", L"|>", 108, 203, 22, 14, 0xF, BS_PUSHBUTTON, true},
-    {IDC_STOP, L"Button", L"■", 135, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
-    {IDC_VOLUME, L"msctls_trackbar32", L"Slider4", 225, 208, 10, 48, TBS_VERT, TBS_VERT, true},
-    {IDC_VOLUME_TEXT, L"Static", L"", 220, 257, 20, 9, SS_TYPEMASK, SS_CENTER, true},
-    {IDC_STATIC, L"Static", L"音量", 223, 198, 15, 8, SS_TYPEMASK, SS_LEFT, true},
-    {IDC_SOUND_DELAY, L"Edit", L"", 161, 253, 30, 14, ES_READONLY | ES_CENTER, ES_READONLY | ES_CENTER, true},
+     CBS_DROPDOWNLIST | WS_VSCROLL, true, true},
+    {IDC_STATIC, L"Static", L"ビデオ", 105, 35, 21, 8, SS_TYPEMASK, SS_LEFT, true, true},
+    {IDC_SOUND_DEVICE, L"ComboBox", L"", 128, 64, 112, 110, 0x3, CBS_DROPDOWNLIST, true, true},
+    {IDC_STATIC, L"Static", L"音声", 110, 66, 15, 8, SS_TYPEMASK, SS_LEFT, true, true},
+    {IDC_STATIC, L"Button", L"録画設定", 100, 88, 145, 94, 0xF, BS_GROUPBOX, true, true},
+    {IDC_VIDEO_FORMAT, L"ComboBox", L"", 128, 48, 89, 135, 0x3, CBS_DROPDOWNLIST, true, true},
+    {IDC_FORMAT_DETAIL, L"Button", L"詳細", 219, 47, 20, 14, 0xF, BS_PUSHBUTTON, false, false},
+    {IDC_TOPMOST, L"Button", L"最前面に表示", 190, 3, 57, 10, 0xF, BS_AUTOCHECKBOX, true, true},
+    {IDC_PREV, L"Button", L"<<", 205, 13, 20, 14, 0xF, BS_PUSHBUTTON, false, true},
+    {IDC_NEXT, L"Button", L">>", 225, 13, 20, 14, 0xF, BS_PUSHBUTTON, false, true},
+    {IDC_DELETE, L"Button", L"削除...", 0, 225, 95, 24, 0xF, BS_PUSHBUTTON, true, true},
+    {IDC_STATIC, L"Static", L"使用メモリ :", 106, 167, 35, 8, SS_TYPEMASK, SS_LEFT, true, true},
+    {IDC_USED_MEMORY, L"Static", L"", 141, 165, 30, 11, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true,
+     true},
+    {IDC_STATIC, L"Static", L"空きメモリ :", 175, 167, 34, 8, SS_TYPEMASK, SS_LEFT, true, true},
+    {IDC_FREE_MEMORY, L"Static", L"", 209, 165, 31, 11, SS_TYPEMASK | SS_SUNKEN, SS_CENTER | SS_SUNKEN, true,
+     true},
+    {IDC_STATIC, L"Button", L"ZELKOR再生コントロール", 100, 188, 145, 85, 0xF, BS_GROUPBOX, true, true},
+    {IDC_PLAY, L"Button", L"|>", 108, 203, 22, 14, 0xF, BS_PUSHBUTTON, true, true},
+    {IDC_STOP, L"Button", L"■", 135, 203, 15, 14, 0xF, BS_PUSHBUTTON, true, true},
+    {IDC_VOLUME, L"msctls_trackbar32", L"Slider4", 225, 208, 10, 48, TBS_VERT, TBS_VERT, true, true},
+    {IDC_VOLUME_TEXT, L"Static", L"", 220, 257, 20, 9, SS_TYPEMASK, SS_CENTER, true, true},
+    {IDC_STATIC, L"Static", L"音量", 223, 198, 15, 8, SS_TYPEMASK, SS_LEFT, true, true},
+    {IDC_SOUND_DELAY, L"Edit", L"", 161, 253, 30, 14, ES_READONLY | ES_CENTER, ES_READONLY | ES_CENTER, true,
+     true},
     {IDC_SOUND_DELAY_SPIN, L"msctls_updown32", L"Spin1", 193, 253, 20, 14, UDS_HORZ | UDS_ARROWKEYS,
-     UDS_HORZ | UDS_ARROWKEYS, true},
-    {IDC_STATIC, L"Static", L"音ずれ補正(ms) :", 105, 257, 55, 8, SS_TYPEMASK, SS_RIGHT, true},
-    {IDC_POSITION, L"msctls_trackbar32", L"Slider3", 108, 223, 113, 20, TBS_VERT, 0, true},
-    {IDC_STEP_BACK, L"Button", L"<||", 184, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
-    {IDC_STEP_FORWARD, L"Button", L"||>", 204, 203, 15, 14, 0xF, BS_PUSHBUTTON, true},
-    {IDC_PAUSE, L"Button", L"| |", 162, 203, 15, 14, 0xF | BS_PUSHLIKE, BS_AUTOCHECKBOX | BS_PUSHLIKE, true},
-    {IDC_SAVE, L"Button", L"保存...", 0, 255, 95, 24, 0xF, BS_PUSHBUTTON, true},
+     UDS_HORZ | UDS_ARROWKEYS, true, true},
+    {IDC_STATIC, L"Static", L"音ずれ補正(ms) :", 105, 257, 55, 8, SS_TYPEMASK, SS_RIGHT, true, true},
+    {IDC_POSITION, L"msctls_trackbar32", L"Slider3", 108, 223, 113, 20, TBS_VERT, 0, true, true},
+    {IDC_STEP_BACK, L"Button", L"<||", 184, 203, 15, 14, 0xF, BS_PUSHBUTTON, true, true},
+    {IDC_STEP_FORWARD, L"Button", L"||>", 204, 203, 15, 14, 0xF, BS_PUSHBUTTON, true, true},
+    {IDC_PAUSE, L"Button", L"| |", 162, 203, 15, 14, 0xF | BS_PUSHLIKE, BS_AUTOCHECKBOX | BS_PUSHLIKE, true,
+     true},
+    {IDC_SAVE, L"Button", L"保存...", 0, 255, 95, 24, 0xF, BS_PUSHBUTTON, true, true},
 };
 
 std::string Utf8(const std::wstring& w) {
@@ -234,6 +241,7 @@ TEST(AppResourcesTest, MainDialogTemplateHoldsEveryControlAsListed) {
         EXPECT_EQ(want.cy, got.cy);
         EXPECT_EQ(want.typeValue, got.style & want.typeMask);
         EXPECT_EQ(want.visible, (got.style & WS_VISIBLE) != 0);
+        EXPECT_EQ(want.enabled, (got.style & WS_DISABLED) == 0);
     }
 }
 
@@ -296,6 +304,7 @@ TEST_F(AppShellTest, WindowShowsEveryControlWithItsIdAndCaption) {
         GetClassNameW(child, cls, 64);
         EXPECT_EQ(0, lstrcmpiW(want.className, cls)) << Utf8(cls);
         EXPECT_EQ(want.visible, IsWindowVisible(child) != FALSE);
+        EXPECT_EQ(want.enabled, IsWindowEnabled(child) != FALSE);
         if (want.id == IDC_STATIC || lstrcmpiW(want.className, L"Button") == 0) {
             wchar_t text[128] = {};
             SendMessageW(child, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text));
