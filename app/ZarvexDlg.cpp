@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <new>
 
 #include "AboutDlg.h"
@@ -13,6 +14,13 @@
 namespace {
 
 const char kSettings[] = "Settings";
+
+// The ranges of the controls that show the stored values. A value from the settings file is brought
+// into its range as it is loaded, so that the number shown, the control and the value used agree
+// (and 100 - volume cannot overflow).
+constexpr int kMaxTime = 30;         // PreTime and EndTime in seconds: sliders 1002 and 1005
+constexpr int kMaxVolume = 100;      // slider 1025
+constexpr int kMaxSoundDelay = 2000; // milliseconds either way: the spin control's range
 
 // The capture-side controls that EnableControls switches as one group.
 const int kCaptureSideControls[] = {
@@ -86,13 +94,13 @@ BOOL CZarvexDlg::OnInitDialog() {
         (void)m_pChannel->Unlock(); // a failed release is recorded in the channel object
     }
 
-    SendDlgItemMessageW(m_hWnd, IDC_PRE_TIME, TBM_SETRANGE, FALSE, MAKELPARAM(0, 30));
+    SendDlgItemMessageW(m_hWnd, IDC_PRE_TIME, TBM_SETRANGE, FALSE, MAKELPARAM(0, kMaxTime));
     SendDlgItemMessageW(m_hWnd, IDC_PRE_TIME, TBM_SETPOS, TRUE, m_nPreTime);
-    SendDlgItemMessageW(m_hWnd, IDC_END_TIME, TBM_SETRANGE, FALSE, MAKELPARAM(0, 30));
+    SendDlgItemMessageW(m_hWnd, IDC_END_TIME, TBM_SETRANGE, FALSE, MAKELPARAM(0, kMaxTime));
     SendDlgItemMessageW(m_hWnd, IDC_END_TIME, TBM_SETPOS, TRUE, m_nEndTime);
     // The volume slider is vertical and its top is position 0, so a louder volume sits higher.
-    SendDlgItemMessageW(m_hWnd, IDC_VOLUME, TBM_SETRANGE, FALSE, MAKELPARAM(0, 100));
-    SendDlgItemMessageW(m_hWnd, IDC_VOLUME, TBM_SETPOS, TRUE, 100 - m_nVolume);
+    SendDlgItemMessageW(m_hWnd, IDC_VOLUME, TBM_SETRANGE, FALSE, MAKELPARAM(0, kMaxVolume));
+    SendDlgItemMessageW(m_hWnd, IDC_VOLUME, TBM_SETPOS, TRUE, kMaxVolume - m_nVolume);
     SetItemInt(IDC_VOLUME_TEXT, m_nVolume);
     SendDlgItemMessageW(m_hWnd, IDC_POSITION, TBM_SETRANGE, FALSE, MAKELPARAM(0, 10000));
 
@@ -112,12 +120,13 @@ void CZarvexDlg::ExchangeSettings(BOOL bLoad) {
         SetWindowPos(&CWnd::wndTopMost, x, y, 0, 0, topmost ? SWP_NOSIZE : SWP_NOSIZE | SWP_NOZORDER);
         if (topmost)
             CheckDlgButton(m_hWnd, IDC_TOPMOST, BST_CHECKED);
-        m_nPreTime = ini.GetInt(kSettings, "PreTime", m_nPreTime);
-        m_nEndTime = ini.GetInt(kSettings, "EndTime", m_nEndTime);
+        m_nPreTime = std::clamp(ini.GetInt(kSettings, "PreTime", m_nPreTime), 0, kMaxTime);
+        m_nEndTime = std::clamp(ini.GetInt(kSettings, "EndTime", m_nEndTime), 0, kMaxTime);
         m_strVideoDevice = ini.GetString(kSettings, "VideoDevice", "");
         m_nVideoFormat = ini.GetInt(kSettings, "VideoFormat", m_nVideoFormat);
-        m_nVolume = ini.GetInt(kSettings, "Volume", m_nVolume);
-        m_nSoundDelay = ini.GetInt(kSettings, "SoundDelay", m_nSoundDelay);
+        m_nVolume = std::clamp(ini.GetInt(kSettings, "Volume", m_nVolume), 0, kMaxVolume);
+        m_nSoundDelay =
+            std::clamp(ini.GetInt(kSettings, "SoundDelay", m_nSoundDelay), -kMaxSoundDelay, kMaxSoundDelay);
         SetItemInt(IDC_PRE_TIME_TEXT, m_nPreTime);
         SetItemInt(IDC_END_TIME_TEXT, m_nEndTime);
     } else {

@@ -1,5 +1,5 @@
 // The main dialog in-process: what only the owning process can see (menus, icons, the dialog's own
-// members) and the control-group switch that later work drives.
+// members), the control-group switch that later work drives, and how stored settings come back.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -25,6 +25,20 @@ protected:
 
     DialogThread m_dlg; // first start: no settings file
 };
+
+std::wstring ItemText(const DialogThread& dlg, int id) {
+    wchar_t text[64] = {};
+    GetDlgItemTextW(dlg.window(), id, text, 64);
+    return text;
+}
+
+LRESULT SliderPos(const DialogThread& dlg, int id) {
+    return SendMessageW(dlg.item(id), TBM_GETPOS, 0, 0);
+}
+
+bool Holds(const std::optional<std::string>& text, const std::string& line) {
+    return text && text->find(line + "\r\n") != std::string::npos;
+}
 
 } // namespace
 
@@ -106,4 +120,54 @@ TEST_F(MainDialogTest, ClosingWithThumbnailsLeavesTheImageListToTheDialog) {
     }));
     EXPECT_EQ(thumbs, heldAfterClose);
     EXPECT_EQ(2, imagesAfterClose) << "the list view destroyed the dialog's image list with the window";
+}
+
+namespace {
+
+// The settings section as an earlier exit stores it (newest key first).
+std::string StoredSettings(const char* preTime, const char* endTime, const char* volume,
+                           const char* soundDelay) {
+    return std::string("[Settings]\r\n") + "SoundDelay=" + soundDelay + "\r\nVolume=" + volume +
+           "\r\nEndTime=" + endTime + "\r\nPreTime=" + preTime + "\r\nPY=100\r\nPX=100\r\nTopmost=0\r\n";
+}
+
+} // namespace
+
+TEST(MainDialogSettingsTest, ValuesOutsideTheirControlsRangesAreClampedWhenLoaded) {
+    // Each value is brought into the range of the control that shows it, so that the number shown,
+    // the slider and the value used agree; a value inside its range is kept exactly.
+    struct Case {
+        const char* name;
+        const char *preTime, *endTime, *volume, *soundDelay; // as stored
+        int pre, end, vol, delay;                            // as loaded
+    };
+    const Case cases[] = {
+        {"32-bit maximum", "2147483647", "2147483647", "2147483647", "2147483647", 30, 30, 100, 2000},
+        {"32-bit minimum", "-2147483648", "-2147483648", "-2147483648", "-2147483648", 0, 0, 0, -2000},
+        {"beyond 32 bits", "99999999999", "-99999999999", "18446744073709551616", "-4294967296", 30, 0, 100,
+         -2000},
+        {"one step outside", "31", "-1", "101", "-2001", 30, 0, 100, -2000},
+        {"the range's ends", "0", "30", "0", "2000", 0, 30, 0, 2000},
+        {"inside", "12", "7", "37", "-1999", 12, 7, 37, -1999},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DialogThread dlg(StoredSettings(c.preTime, c.endTime, c.volume, c.soundDelay));
+        ASSERT_TRUE(dlg.window()) << "the dialog did not appear";
+        EXPECT_EQ(std::to_wstring(c.pre), ItemText(dlg, IDC_PRE_TIME_TEXT));
+        EXPECT_EQ(c.pre, SliderPos(dlg, IDC_PRE_TIME));
+        EXPECT_EQ(std::to_wstring(c.end), ItemText(dlg, IDC_END_TIME_TEXT));
+        EXPECT_EQ(c.end, SliderPos(dlg, IDC_END_TIME));
+        EXPECT_EQ(std::to_wstring(c.vol), ItemText(dlg, IDC_VOLUME_TEXT));
+        EXPECT_EQ(100 - c.vol, SliderPos(dlg, IDC_VOLUME));
+        EXPECT_EQ(std::to_wstring(c.delay), ItemText(dlg, IDC_SOUND_DELAY));
+
+        ASSERT_TRUE(dlg.Close());
+        const std::optional<std::string> saved = DialogThread::ReadSettings();
+        EXPECT_TRUE(Holds(saved, "PreTime=" + std::to_string(c.pre))) << saved.value_or("(no file)");
+        EXPECT_TRUE(Holds(saved, "EndTime=" + std::to_string(c.end))) << saved.value_or("(no file)");
+        EXPECT_TRUE(Holds(saved, "Volume=" + std::to_string(c.vol))) << saved.value_or("(no file)");
+        EXPECT_TRUE(Holds(saved, "SoundDelay=" + std::to_string(c.delay))) << saved.value_or("(no file)");
+    }
+    EXPECT_FALSE(DialogThread::ReadSettings()) << "a test leaves no settings file behind";
 }
