@@ -8,6 +8,8 @@
 #include "AboutDlg.h"
 #include "ClipThumbnails.h"
 #include "IniFile.h"
+#include "Log.h"
+#include "WindowPlacement.h"
 #include "afx_app.h"
 #include "resource.h"
 
@@ -116,10 +118,18 @@ void CZarvexDlg::ExchangeSettings(BOOL bLoad) {
         const int topmost = ini.GetInt(kSettings, "Topmost", 0);
         const int y = ini.GetInt(kSettings, "PY", 100);
         const int x = ini.GetInt(kSettings, "PX", 100);
-        // Always moved to the stored position; put on top only when "Topmost" is set.
-        SetWindowPos(&CWnd::wndTopMost, x, y, 0, 0, topmost ? SWP_NOSIZE : SWP_NOSIZE | SWP_NOZORDER);
-        if (topmost)
+        // Always moved to the stored position (not validated: a position off every screen is kept),
+        // in the coordinates it was saved in; put on top only when "Topmost" is set.
+        WINDOWPLACEMENT placement = {};
+        placement.length = sizeof placement;
+        if (LOG_IF_WIN32_FALSE(GetWindowPlacement(m_hWnd, &placement))) {
+            placement = PlacementAt(placement, x, y, IsWindowVisible(m_hWnd) != FALSE);
+            (void)LOG_IF_WIN32_FALSE(SetWindowPlacement(m_hWnd, &placement));
+        }
+        if (topmost) {
+            SetWindowPos(&CWnd::wndTopMost, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
             CheckDlgButton(m_hWnd, IDC_TOPMOST, BST_CHECKED);
+        }
         m_nPreTime = std::clamp(ini.GetInt(kSettings, "PreTime", m_nPreTime), 0, kMaxTime);
         m_nEndTime = std::clamp(ini.GetInt(kSettings, "EndTime", m_nEndTime), 0, kMaxTime);
         m_strVideoDevice = ini.GetString(kSettings, "VideoDevice", "");

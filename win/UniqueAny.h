@@ -110,6 +110,8 @@ using UniqueRegion = UniqueGdiObject<HRGN>;
 using UniqueIcon = UniqueNullable<HICON, &::DestroyIcon>;
 // Registry keys.
 using UniqueRegKey = UniqueNullable<HKEY, &::RegCloseKey>;
+// A window made by CreateWindowEx; destroy it on the thread that made it.
+using UniqueWindow = UniqueNullable<HWND, &::DestroyWindow>;
 
 // A window's DC from GetDC: released to its window, which is why it cannot be a one-line alias.
 class WindowDc {

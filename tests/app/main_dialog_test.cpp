@@ -171,3 +171,26 @@ TEST(MainDialogSettingsTest, ValuesOutsideTheirControlsRangesAreClampedWhenLoade
     }
     EXPECT_FALSE(DialogThread::ReadSettings()) << "a test leaves no settings file behind";
 }
+
+TEST(MainDialogSettingsTest, StoredPositionIsTheNormalPlacementAndIsSavedAsItCame) {
+    // PX and PY are saved from the placement's normal rectangle; loading must put that rectangle
+    // back at the same numbers, or the window creeps by the work area's offset at every start.
+    struct Case {
+        int x, y;
+    };
+    for (const Case& c : {Case{321, 123}, Case{-40, 700}}) {
+        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+        const std::string x = std::to_string(c.x), y = std::to_string(c.y);
+        DialogThread dlg("[Settings]\r\nPY=" + y + "\r\nPX=" + x + "\r\nTopmost=0\r\n");
+        ASSERT_TRUE(dlg.window()) << "the dialog did not appear";
+        WINDOWPLACEMENT placement = {};
+        placement.length = sizeof placement;
+        ASSERT_TRUE(GetWindowPlacement(dlg.window(), &placement));
+        EXPECT_EQ(c.x, placement.rcNormalPosition.left);
+        EXPECT_EQ(c.y, placement.rcNormalPosition.top);
+        ASSERT_TRUE(dlg.Close());
+        const std::optional<std::string> saved = DialogThread::ReadSettings();
+        EXPECT_TRUE(Holds(saved, "PX=" + x)) << saved.value_or("(no file)");
+        EXPECT_TRUE(Holds(saved, "PY=" + y)) << saved.value_or("(no file)");
+    }
+}
