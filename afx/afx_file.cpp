@@ -70,6 +70,21 @@ void CFile::Write(const void* buffer, UINT count) {
         AfxThrowFileException(CFileException::diskFull, ERROR_DISK_FULL);
 }
 
+ULONGLONG CFile::Seek(LONGLONG offset, unsigned from) {
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    LARGE_INTEGER position = {};
+    if (!SetFilePointerEx(m_hFile.get(), distance, &position, from))
+        ThrowLastError();
+    return static_cast<ULONGLONG>(position.QuadPart);
+}
+
+void CFile::SetLength(ULONGLONG newLength) {
+    (void)Seek(static_cast<LONGLONG>(newLength), begin);
+    if (!SetEndOfFile(m_hFile.get()))
+        ThrowLastError();
+}
+
 void CFile::Close() {
     if (m_hFile && !m_hFile.close())
         ThrowLastError();

@@ -15,6 +15,7 @@ public:
         shareDenyNone = 0x0040,
         modeCreate = 0x1000,
     };
+    enum SeekPosition : unsigned { begin = FILE_BEGIN, current = FILE_CURRENT, end = FILE_END };
 
     CFile() = default;
     CFile(const CFile&) = delete;
@@ -24,10 +25,14 @@ public:
 
     // FALSE (and the cause in *pError, when given) if the file cannot be opened.
     BOOL Open(const char* path, unsigned flags, CFileException* pError = nullptr);
-    // The three below throw CFileException when the system call fails.
+    // The five below throw CFileException when the system call fails.
     ULONGLONG GetLength() const;
     UINT Read(void* buffer, UINT count);
     void Write(const void* buffer, UINT count);
+    // Moves the file pointer by offset from `from`; the new position.
+    ULONGLONG Seek(LONGLONG offset, unsigned from);
+    // Cuts or extends the file to exactly newLength bytes; the file pointer is left there.
+    void SetLength(ULONGLONG newLength);
     // Throws CFileException when the close itself fails (the last buffered write can fail there).
     void Close();
 

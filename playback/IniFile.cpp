@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
+#include "Log.h"
 #include "afx_file.h"
 
 namespace {
@@ -40,12 +42,9 @@ BYTE ParseHexPair(const CString& text, int at) {
     return static_cast<BYTE>(std::strtol(pair, nullptr, 16));
 }
 
-// Creates (or truncates) the file and writes the text; false on any failure. The handle is closed
-// when the function returns, so the caller may delete a half-written file.
-bool WriteWholeFile(const char* path, const CString& text) {
-    CFile file;
-    if (!file.Open(path, CFile::modeCreate | CFile::modeWrite))
-        return false;
+// Writes the whole text into an open file and closes it; false on any failure. The handle is
+// closed when the function returns, so the caller may delete a half-written file.
+bool WriteAndClose(CFile& file, const CString& text) {
     try {
         file.Write(text.GetString(), static_cast<UINT>(text.GetLength()));
         file.Close();
@@ -55,18 +54,64 @@ bool WriteWholeFile(const char* path, const CString& text) {
     }
 }
 
-// True when the old file may be overwritten, or there is none yet. A plain overwrite is refused for
-// a read-only file and for one that another program holds open without sharing, and the rename that
+// The attributes a rewritten settings file keeps: a hidden or system file stays one. (Read-only
+// files are never rewritten; see MayReplace.)
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// True when the old file may be overwritten, or there is none yet; *attributes gets its
+// attributes (INVALID_FILE_ATTRIBUTES when there is none). A plain overwrite is refused for a
+// read-only file and for one that another program holds open without sharing, and the rename that
 // swaps the new text in must be refused alike. Windows' rename refuses both as well, but Wine's
 // replaces a read-only file, so both are checked here.
-bool MayReplace(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
+bool MayReplace(const char* path, DWORD* attributes) {
+    *attributes = GetFileAttributesA(path);
+    if (*attributes == INVALID_FILE_ATTRIBUTES)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
-    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
+    if (*attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
         return false;
     CFile probe; // closed on return, before the rename
     return probe.Open(path, CFile::modeWrite) != FALSE;
+}
+
+// Rewrites an existing file where it stands, for a folder where no new file can be made beside it
+// (no right to create or delete files there, or the name taken). The file keeps its identity and
+// its attributes. It is cut only after the new text is in it, and when any step fails the old
+// bytes go back, so a failed save leaves the file as it was.
+bool RewriteInPlace(const char* path, const CString& text) {
+    CFile file;
+    if (!file.Open(path, CFile::modeReadWrite))
+        return false;
+    std::string old;
+    try {
+        const ULONGLONG length = file.GetLength();
+        if (length > static_cast<ULONGLONG>(INT_MAX / 2))
+            return false; // not a settings file
+        old.resize(static_cast<size_t>(length));
+        if (!old.empty())
+            old.resize(file.Read(&old[0], static_cast<UINT>(old.size())));
+    } catch (const CFileException&) {
+        return false;
+    }
+    try {
+        (void)file.Seek(0, CFile::begin);
+        file.Write(text.GetString(), static_cast<UINT>(text.GetLength()));
+        file.SetLength(static_cast<ULONGLONG>(text.GetLength()));
+        file.Close();
+        return true;
+    } catch (const CFileException& e) {
+        win::LogFailure(__FILE__, __LINE__, path, "could not be rewritten in place, error",
+                        static_cast<unsigned long>(e.m_lOsError));
+    }
+    try {
+        (void)file.Seek(0, CFile::begin);
+        file.Write(old.data(), static_cast<UINT>(old.size()));
+        file.SetLength(old.size());
+    } catch (const CFileException& e) {
+        win::LogFailure(__FILE__, __LINE__, path, "could not be given its old bytes back, error",
+                        static_cast<unsigned long>(e.m_lOsError));
+    }
+    return false;
 }
 
 } // namespace
@@ -110,14 +155,26 @@ bool CIniFile::Save() {
             CFile::Remove(m_strPath);
             return true;
         }
+        DWORD attributes = INVALID_FILE_ATTRIBUTES;
+        if (!MayReplace(m_strPath, &attributes))
+            return false;
         // Write beside the file and swap it in, so a write that fails half-way never leaves a
         // truncated settings file behind.
-        if (!MayReplace(m_strPath))
-            return false;
         const CString temp = m_strPath + ".new";
-        if (!WriteWholeFile(temp, m_strText)) {
-            (void)DeleteFileA(temp); // a half-written copy goes; with none created this fails harmlessly
+        CFile file;
+        if (!file.Open(temp, CFile::modeCreate | CFile::modeWrite)) {
+            // No new file can be made beside it; a file that is there is rewritten where it stands.
+            return attributes != INVALID_FILE_ATTRIBUTES && RewriteInPlace(m_strPath, m_strText);
+        }
+        if (!WriteAndClose(file, m_strText)) {
+            (void)DeleteFileA(temp); // a half-written copy goes; the old file stays as it was
             return false;
+        }
+        // The copy takes the old file's place, so it takes its attributes first. A failure here
+        // costs a hidden file its hidden bit, not its settings.
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            const DWORD kept = attributes & kKeptAttributes;
+            (void)LOG_IF_WIN32_FALSE(SetFileAttributesA(temp, kept ? kept : FILE_ATTRIBUTE_NORMAL));
         }
         if (!MoveFileExA(temp, m_strPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             (void)DeleteFileA(temp); // the old file stays; only the stray copy goes

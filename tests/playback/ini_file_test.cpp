@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "IniFile.h"
+#include "UniqueAny.h"
 
 namespace {
 
@@ -664,47 +665,165 @@ TEST_F(IniFileTest, CorruptFilesLoadAndStayEditable) {
     EXPECT_TRUE(bigValue == ini.GetString(kSettings, "VideoDevice", "").str());
 }
 
+// What stands in a save's way, made real on the platform.
+enum class Obstacle {
+    heldWithoutSharing, // another program holds the file open and shares nothing
+    heldSharing,        // ... shares reading and writing, but not deleting (the rename needs that)
+    readOnly,           // the file is read-only
+    mapped,             // another program maps the file, so it cannot be cut shorter
+};
+
+// Puts the obstacle in place for the lifetime of the object.
+class SaveObstacle {
+public:
+    SaveObstacle(Obstacle obstacle, const std::string& path) : m_path(path), m_obstacle(obstacle) {
+        switch (obstacle) {
+        case Obstacle::heldWithoutSharing:
+        case Obstacle::heldSharing:
+        case Obstacle::mapped: {
+            const DWORD sharing =
+                obstacle == Obstacle::heldWithoutSharing ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
+            m_holder.reset(
+                CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
+            EXPECT_TRUE(m_holder) << "error " << GetLastError();
+            if (obstacle == Obstacle::mapped) {
+                m_mapping.reset(CreateFileMappingA(m_holder.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+                m_view.reset(MapViewOfFile(m_mapping.get(), FILE_MAP_READ, 0, 0, 0));
+                EXPECT_TRUE(m_view) << "error " << GetLastError();
+            }
+            break;
+        }
+        case Obstacle::readOnly:
+            EXPECT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+            break;
+        }
+    }
+    ~SaveObstacle() {
+        if (m_obstacle == Obstacle::readOnly)
+            SetFileAttributesA(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+
+private:
+    std::string m_path;
+    Obstacle m_obstacle;
+    win::UniqueFile m_holder;
+    win::UniqueHandle m_mapping;
+    win::UniqueMappedView m_view;
+};
+
 // The platform refuses the save for real; the old file must stay whole and nothing may be left
-// beside it.
+// beside it. With the name beside it taken (so the save has to rewrite the file in place), the
+// same holds, and a rewrite the platform stops half-way puts the old bytes back.
 TEST_F(IniFileTest, FailedSaveKeepsTheOldFile) {
     const auto edit = [](CIniFile& i) { i.SetInt(kSettings, "Volume", 75); };
     const auto erase = [](CIniFile& i) { i.DeleteSection(kSettings); };
-    const DWORD readOnly = ~0u;
+    const auto shrink = [](CIniFile& i) { i.DeleteKey(kSettings, "VideoDevice"); };
     struct Case {
         const char* name;
         std::function<void(CIniFile&)> change;
-        DWORD holderSharing; // readOnly: no holder, the file is made read-only instead
+        Obstacle obstacle;
+        bool nameBesideTaken; // "<ini>.new" is a folder: no new file can be made beside the file
     };
     const Case cases[] = {
-        {"edit while the file is held open without sharing", edit, 0},
-        {"edit while the file is held open for others to read and write", edit,
-         FILE_SHARE_READ | FILE_SHARE_WRITE},
-        {"delete while the file is held open without sharing", erase, 0},
-        {"edit a read-only file", edit, readOnly},
-        {"delete a read-only file", erase, readOnly},
+        {"edit while the file is held open without sharing", edit, Obstacle::heldWithoutSharing, false},
+        {"edit while the file is held open for others to read and write", edit, Obstacle::heldSharing, false},
+        {"delete while the file is held open without sharing", erase, Obstacle::heldWithoutSharing, false},
+        {"edit a read-only file", edit, Obstacle::readOnly, false},
+        {"delete a read-only file", erase, Obstacle::readOnly, false},
+        {"in place: edit while the file is held open without sharing", edit, Obstacle::heldWithoutSharing,
+         true},
+        {"in place: edit a read-only file", edit, Obstacle::readOnly, true},
+        {"in place: shorten a file another program maps", shrink, Obstacle::mapped, true},
     };
+    const std::string besideName = m_path + ".new";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         WriteBytes(m_path, kTenLines);
-        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (c.nameBesideTaken) {
+            ASSERT_TRUE(CreateDirectoryA(besideName.c_str(), nullptr));
+        }
+        std::optional<SaveObstacle> obstacle;
         {
             CIniFile ini(m_path.c_str());
             c.change(ini);
             ASSERT_TRUE(ini.IsChanged());
-            if (c.holderSharing == readOnly) {
-                ASSERT_TRUE(SetFileAttributesA(m_path.c_str(), FILE_ATTRIBUTE_READONLY));
-            } else {
-                holder = CreateFileA(m_path.c_str(), GENERIC_READ, c.holderSharing, nullptr, OPEN_EXISTING, 0,
-                                     nullptr);
-                ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-            }
+            obstacle.emplace(c.obstacle, m_path);
             EXPECT_FALSE(ini.Save());
         } // the destructor's save fails the same way, silently
-        if (holder != INVALID_HANDLE_VALUE)
-            CloseHandle(holder);
-        SetFileAttributesA(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        obstacle.reset();
         EXPECT_EQ(kTenLines, ReadBytes(m_path));
-        EXPECT_EQ(std::vector<std::string>{"Zarvex.ini"}, ListFolder(m_dir));
+        const std::vector<std::string> expected =
+            c.nameBesideTaken ? std::vector<std::string>{"Zarvex.ini", "Zarvex.ini.new"}
+                              : std::vector<std::string>{"Zarvex.ini"};
+        EXPECT_EQ(expected, ListFolder(m_dir));
+        RemoveDirectoryA(besideName.c_str());
+    }
+}
+
+// A folder where no new file can be made (here: the name the save writes beside the file is taken
+// by a folder): a writable file is rewritten where it stands, whether the text grows or shrinks.
+TEST_F(IniFileTest, WhereNoNewFileCanBeMadeBesideItTheFileIsRewrittenInPlace) {
+    const std::string longName(200, 'C');
+    struct Case {
+        const char* name;
+        std::function<void(CIniFile&)> change;
+    };
+    const Case cases[] = {
+        {"same length", [](CIniFile& i) { i.SetInt(kSettings, "Volume", 101); }},
+        {"longer", [&](CIniFile& i) { i.SetString(kSettings, "VideoDevice", longName.c_str()); }},
+        {"shorter", [](CIniFile& i) { i.DeleteKey(kSettings, "VideoDevice"); }},
+        {"new section", [](CIniFile& i) { i.SetInt("Other", "Key", 1); }},
+    };
+    const std::string besideName = m_path + ".new";
+    ASSERT_TRUE(CreateDirectoryA(besideName.c_str(), nullptr));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteBytes(m_path, kTenLines);
+        std::string expected;
+        {
+            CIniFile ini(m_path.c_str());
+            c.change(ini);
+            expected = ini.GetText().str();
+            EXPECT_TRUE(ini.Save());
+        }
+        EXPECT_EQ(expected, ReadBytes(m_path));
+        EXPECT_EQ((std::vector<std::string>{"Zarvex.ini", "Zarvex.ini.new"}), ListFolder(m_dir));
+    }
+}
+
+TEST_F(IniFileTest, SavingKeepsTheFilesAttributes) {
+    struct Case {
+        const char* name;
+        DWORD attributes;
+        bool nameBesideTaken;
+    };
+    const Case cases[] = {
+        {"hidden, through a new file beside it", FILE_ATTRIBUTE_HIDDEN, false},
+        {"hidden system file, through a new file beside it", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
+         false},
+        {"plain file, through a new file beside it", FILE_ATTRIBUTE_NORMAL, false},
+        {"hidden, rewritten in place", FILE_ATTRIBUTE_HIDDEN, true},
+    };
+    const std::string besideName = m_path + ".new";
+    const DWORD visible = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteBytes(m_path, kTenLines);
+        ASSERT_TRUE(SetFileAttributesA(m_path.c_str(), c.attributes));
+        const DWORD before = GetFileAttributesA(m_path.c_str());
+        ASSERT_EQ(c.attributes & visible, before & visible) << "the platform keeps these attributes";
+        if (c.nameBesideTaken) {
+            ASSERT_TRUE(CreateDirectoryA(besideName.c_str(), nullptr));
+        }
+        {
+            CIniFile ini(m_path.c_str());
+            ini.SetInt(kSettings, "Volume", 75);
+            EXPECT_TRUE(ini.Save());
+        }
+        EXPECT_EQ(before & visible, GetFileAttributesA(m_path.c_str()) & visible);
+        EXPECT_EQ(With(kTenLines, "Volume=100", "Volume=75"), ReadBytes(m_path));
+        SetFileAttributesA(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        RemoveDirectoryA(besideName.c_str());
     }
 }
 
