@@ -97,8 +97,7 @@ bool RewriteInPlace(const char* path, const CString& text) {
         (void)file.Seek(0, CFile::begin);
         file.Write(text.GetString(), static_cast<UINT>(text.GetLength()));
         file.SetLength(static_cast<ULONGLONG>(text.GetLength()));
-        file.Close();
-        return true;
+        return true; // the text is in the file; CFile closes it
     } catch (const CFileException& e) {
         win::LogFailure(__FILE__, __LINE__, path, "could not be rewritten in place, error",
                         static_cast<unsigned long>(e.m_lOsError));

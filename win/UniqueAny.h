@@ -112,6 +112,10 @@ using UniqueIcon = UniqueNullable<HICON, &::DestroyIcon>;
 using UniqueRegKey = UniqueNullable<HKEY, &::RegCloseKey>;
 // A window made by CreateWindowEx; destroy it on the thread that made it.
 using UniqueWindow = UniqueNullable<HWND, &::DestroyWindow>;
+// A directory search from FindFirstFile, whose failure value is INVALID_HANDLE_VALUE.
+using UniqueFindHandle = UniqueAny<HandlePolicy<HANDLE, &::FindClose, MinusOneInvalid>>;
+// A module from LoadLibrary or LoadLibraryEx.
+using UniqueModule = UniqueNullable<HMODULE, &::FreeLibrary>;
 
 // A window's DC from GetDC: released to its window, which is why it cannot be a one-line alias.
 class WindowDc {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "afx_file.h"
@@ -14,20 +15,19 @@ std::string TempPath(const char* name) {
     return std::string(dir) + name;
 }
 
+// Creates (or truncates) the file through CFile and writes text into it.
+void CreateWithText(const std::string& path, const char* text) {
+    CFile f;
+    ASSERT_TRUE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
+    f.Write(text, static_cast<UINT>(std::strlen(text)));
+}
+
 } // namespace
 
 TEST(CFileTest, CreateTruncatesAndReadGivesTheBytesBack) {
     const std::string path = TempPath("zarvex_cfile_test.bin");
-    {
-        CFile f;
-        ASSERT_TRUE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
-        f.Write("0123456789", 10);
-    }
-    {
-        CFile f;
-        ASSERT_TRUE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
-        f.Write("ab", 2);
-    }
+    CreateWithText(path, "0123456789");
+    CreateWithText(path, "ab");
     CFile f;
     ASSERT_TRUE(f.Open(path.c_str(), CFile::modeRead));
     EXPECT_EQ(2u, f.GetLength());
@@ -56,11 +56,7 @@ TEST(CFileTest, FailuresAreReported) {
 
 TEST(CFileTest, ReadWriteOpenKeepsTheBytesUntilWriteAndSetLengthChangeThem) {
     const std::string path = TempPath("zarvex_cfile_inplace.bin");
-    {
-        CFile f;
-        ASSERT_TRUE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
-        f.Write("0123456789", 10);
-    }
+    CreateWithText(path, "0123456789");
     CFile f;
     ASSERT_TRUE(f.Open(path.c_str(), CFile::modeReadWrite));
     EXPECT_EQ(10u, f.GetLength()) << "opening an existing file for reading and writing keeps it whole";
@@ -86,11 +82,7 @@ TEST(CFileTest, ReadWriteOpenKeepsTheBytesUntilWriteAndSetLengthChangeThem) {
 TEST(CFileTest, SetLengthBelowAnotherHandlesMappedViewThrows) {
     // The platform refuses to cut a file under a mapped view; the caller must learn of it.
     const std::string path = TempPath("zarvex_cfile_mapped.bin");
-    {
-        CFile f;
-        ASSERT_TRUE(f.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
-        f.Write("0123456789", 10);
-    }
+    CreateWithText(path, "0123456789");
     {
         const win::UniqueFile reader(CreateFileA(path.c_str(), GENERIC_READ,
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

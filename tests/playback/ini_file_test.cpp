@@ -50,27 +50,24 @@ void SaveProgramSettings(IIniFile& ini) {
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-    HANDLE h =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h) << path << " error " << GetLastError();
+    const win::UniqueFile h(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(h) << path << " error " << GetLastError();
     DWORD put = 0;
-    const BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
-    CloseHandle(h);
-    ASSERT_TRUE(ok);
+    ASSERT_TRUE(WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr));
     ASSERT_EQ(bytes.size(), put);
 }
 
 // The file's bytes, or nothing when it does not exist.
 std::optional<std::string> ReadBytes(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    const win::UniqueFile h(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h)
         return std::nullopt;
-    std::string bytes(GetFileSize(h, nullptr), '\0');
+    std::string bytes(GetFileSize(h.get(), nullptr), '\0');
     DWORD got = 0;
     if (!bytes.empty())
-        ReadFile(h, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
-    CloseHandle(h);
+        ReadFile(h.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
     bytes.resize(got);
     return bytes;
 }
@@ -78,14 +75,13 @@ std::optional<std::string> ReadBytes(const std::string& path) {
 std::vector<std::string> ListFolder(const std::string& dir) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
+    const win::UniqueFindHandle h(FindFirstFileA((dir + "\\*").c_str(), &fd));
+    if (!h)
         return names;
     do {
         if (std::strcmp(fd.cFileName, ".") != 0 && std::strcmp(fd.cFileName, "..") != 0)
             names.push_back(fd.cFileName);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
+    } while (FindNextFileA(h.get(), &fd));
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -35,8 +35,8 @@ BOOL CALLBACK FindProc(HWND hwnd, LPARAM param) {
 // stay busy for a moment, so each file gets a few tries.
 void RemoveFolder(const std::wstring& folder) {
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    const win::UniqueFindHandle search(FindFirstFileW((folder + L"*").c_str(), &found));
+    if (search) {
         do {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..")
@@ -49,8 +49,7 @@ void RemoveFolder(const std::wstring& folder) {
             SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             for (int attempt = 0; attempt < 50 && !DeleteFileW(path.c_str()); ++attempt)
                 Sleep(20);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        } while (FindNextFileW(search.get(), &found));
     }
     RemoveDirectoryW(folder.c_str());
 }

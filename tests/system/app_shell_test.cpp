@@ -7,6 +7,7 @@
 #include <string>
 
 #include "SharedMem.h"
+#include "UniqueAny.h"
 #include "dialog_template.h"
 #include "resource.h"
 #include "test_paths.h"
@@ -195,26 +196,17 @@ std::string Utf8(const std::wstring& w) {
     return s;
 }
 
-class ResourceModule {
-public:
-    ResourceModule()
-        : m_module(LoadLibraryExW((testing_support::BinDir() + L"Zarvex.exe").c_str(), nullptr,
-                                  LOAD_LIBRARY_AS_DATAFILE)) {}
-    ~ResourceModule() {
-        if (m_module)
-            FreeLibrary(m_module);
-    }
-    HMODULE get() const { return m_module; }
-
-private:
-    HMODULE m_module;
-};
+// The program's executable loaded as a data file, to read its resources.
+win::UniqueModule LoadProgramResources() {
+    return win::UniqueModule(LoadLibraryExW((testing_support::BinDir() + L"Zarvex.exe").c_str(), nullptr,
+                                            LOAD_LIBRARY_AS_DATAFILE));
+}
 
 } // namespace
 
 // The templates as built into the program, read back from its resources.
 TEST(AppResourcesTest, MainDialogTemplateHoldsEveryControlAsListed) {
-    ResourceModule module;
+    const win::UniqueModule module = LoadProgramResources();
     ASSERT_TRUE(module.get());
     DialogTemplate t;
     ASSERT_TRUE(testing_support::LoadDialogTemplate(module.get(), IDD_ZARVEX_DIALOG, &t));
@@ -246,7 +238,7 @@ TEST(AppResourcesTest, MainDialogTemplateHoldsEveryControlAsListed) {
 }
 
 TEST(AppResourcesTest, AboutBoxStringsAndIcon) {
-    ResourceModule module;
+    const win::UniqueModule module = LoadProgramResources();
     ASSERT_TRUE(module.get());
     DialogTemplate about;
     ASSERT_TRUE(testing_support::LoadDialogTemplate(module.get(), IDD_ABOUTBOX, &about));
