@@ -116,6 +116,17 @@ using UniqueWindow = UniqueNullable<HWND, &::DestroyWindow>;
 using UniqueFindHandle = UniqueAny<HandlePolicy<HANDLE, &::FindClose, MinusOneInvalid>>;
 // A module from LoadLibrary or LoadLibraryEx.
 using UniqueModule = UniqueNullable<HMODULE, &::FreeLibrary>;
+// Memory from GlobalAlloc (a fixed block's handle is its address). GlobalFree answers NULL when it
+// succeeds, which GlobalRelease turns into TRUE.
+inline BOOL GlobalRelease(HGLOBAL h) noexcept {
+    return ::GlobalFree(h) == nullptr;
+}
+using UniqueGlobal = UniqueNullable<HGLOBAL, &GlobalRelease>;
+// Memory from VirtualAlloc, released whole (VirtualFree with MEM_RELEASE, which takes size 0).
+inline BOOL VirtualRelease(void* p) noexcept {
+    return ::VirtualFree(p, 0, MEM_RELEASE);
+}
+using UniqueVirtualMemory = UniqueNullable<void*, &VirtualRelease>;
 
 // A window's DC from GetDC: released to its window, which is why it cannot be a one-line alias.
 class WindowDc {

@@ -87,6 +87,23 @@ TEST(UniqueAnyTest, CloseReportsWhetherTheCloseFunctionSucceeded) {
     EXPECT_TRUE(key.close()) << "RegCloseKey reports success as ERROR_SUCCESS, not as TRUE";
 }
 
+TEST(UniqueAnyTest, GlobalAndVirtualMemoryAreReleasedWhole) {
+    void* raw = VirtualAlloc(nullptr, 3 * 65536, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    ASSERT_NE(nullptr, raw);
+    {
+        win::UniqueVirtualMemory memory(raw);
+        static_cast<BYTE*>(memory.get())[3 * 65536 - 1] = 1;
+    }
+    MEMORY_BASIC_INFORMATION info = {};
+    ASSERT_EQ(sizeof info, VirtualQuery(raw, &info, sizeof info));
+    EXPECT_EQ(DWORD{MEM_FREE}, info.State) << "the whole reservation went";
+
+    win::UniqueGlobal block(GlobalAlloc(GPTR, 1064));
+    ASSERT_TRUE(block);
+    EXPECT_TRUE(block.close()) << "GlobalFree reports success as NULL";
+    EXPECT_FALSE(block);
+}
+
 TEST(UniqueAnyTest, DcAndGdiObjectsAreFreedByTheirOwnFunctions) {
     HDC rawDc = CreateCompatibleDC(nullptr);
     HBITMAP rawBitmap = CreateCompatibleBitmap(rawDc, 4, 4);
