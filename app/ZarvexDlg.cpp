@@ -7,6 +7,7 @@
 
 #include "AboutDlg.h"
 #include "ClipThumbnails.h"
+#include "FrameDc.h"
 #include "IniFile.h"
 #include "Log.h"
 #include "WindowPlacement.h"
@@ -42,8 +43,8 @@ CZarvexDlg::CZarvexDlg(CWnd* parent) : CDialog(IDD_ZARVEX_DIALOG, parent), m_str
     m_lfCaption.lfItalic = TRUE;
     {
         CFrameImage probe(64, 64, 24);
-        if (HDC dc = probe.GetDC())
-            m_lfCaption.lfHeight = -MulDiv(20, GetDeviceCaps(dc, LOGPIXELSY), 72);
+        if (const CFrameDc dc{probe})
+            m_lfCaption.lfHeight = -MulDiv(20, GetDeviceCaps(dc.get(), LOGPIXELSY), 72);
     }
 
     // The frame channel: open the one the virtual camera made, or make it. The object is kept even

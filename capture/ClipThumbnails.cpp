@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "FrameDc.h"
 #include "afx_string.h"
 
 void RefillClipThumbnails(HWND list, CImageList& thumbs, const CClipArray& clips) {
@@ -23,14 +24,17 @@ void RefillClipThumbnails(HWND list, CImageList& thumbs, const CClipArray& clips
         return;
     SendMessageA(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(thumbs.m_hImageList));
 
+    // One DC for the scratch image serves every thumbnail; the clips' frames are drawn from memory.
     CFrameImage scratch(kThumbnailWidth, height, 24);
+    CFrameDc scratchDc(scratch);
     for (int i = 0; i < clips.GetSize(); ++i) {
         const CFrameArray* clip = clips.GetAt(i);
-        CFrameImage* frame = clip ? clip->GetAt(0) : nullptr;
+        const CFrameImage* frame = clip ? clip->GetAt(0) : nullptr;
         // A clip without a picture gets a black one, not the previous clip's; every clip gets its
         // item, because item numbers are positions.
-        if (!frame || !frame->StretchDraw(scratch.GetDC(), 0, 0, kThumbnailWidth, height, FALSE, FALSE))
+        if (!frame || !frame->StretchDraw(scratchDc.get(), 0, 0, kThumbnailWidth, height, FALSE, FALSE))
             scratch.Fill(0);
+        GdiFlush(); // the list copies the scratch image's bytes
         const int image = scratch.AddToImageList(&thumbs);
 
         CString text;

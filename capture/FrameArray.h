@@ -8,17 +8,10 @@
 
 class CFrameArray : public COwningArray<CFrameImage> {
 public:
-    // Lets every frame give up its DC and bitmap once nothing more is drawn into the clip (after
-    // captioning): the clip then holds no GDI objects. TRUE when every frame with pixels did.
-    BOOL KeepPixelsOnly() {
-        BOOL all = TRUE;
-        for (int i = 0; i < GetSize(); ++i)
-            if (CFrameImage* frame = GetAt(i))
-                if (frame->HasPixels() && !frame->KeepPixelsOnly())
-                    all = FALSE;
-        return all;
-    }
+    // Kept for the clip maker, which calls it once a clip is captioned: frames hold their pixels in
+    // plain memory and no GDI objects from the start, so there is nothing to give up. Always TRUE.
+    BOOL KeepPixelsOnly() const { return TRUE; }
 };
 
-// The dialog's clip list: clip i is list item i + 1.
+// The dialog's clip list: clip i is list item i, shown with the number i + 1.
 using CClipArray = COwningArray<CFrameArray>;

@@ -12,19 +12,17 @@ namespace {
 
 std::atomic<int> g_liveImages{0};
 std::atomic<int> g_imageLimit{0};
+std::atomic<int> g_gdiObjects{0};
+std::atomic<int> g_gdiObjectLimit{0};
 
-// Counts one more image holding a section, unless the test cap is reached.
-bool ReserveImage() {
-    const int limit = g_imageLimit.load();
-    if (limit <= 0) {
-        ++g_liveImages;
-        return true;
-    }
-    int live = g_liveImages.load();
+// Adds count to counter unless that would pass limit (0: no limit).
+bool Reserve(std::atomic<int>& counter, const std::atomic<int>& limit, int count) {
+    const int cap = limit.load();
+    int held = counter.load();
     do {
-        if (live >= limit)
+        if (cap > 0 && held + count > cap)
             return false;
-    } while (!g_liveImages.compare_exchange_weak(live, live + 1));
+    } while (!counter.compare_exchange_weak(held, held + count));
     return true;
 }
 
@@ -54,10 +52,10 @@ void BlendRowsPlain(const BYTE* src, BYTE* dst, size_t rowLength, int rows, int 
 }
 
 // Packed path: each byte is (S x (128 - w) + D x w) >> 7 in 16-bit lanes, saturated to a byte.
-// The largest lane value is 255 x 128 = 32640, so neither the products nor their sum wrap, and a
-// lane of any width gives the same bytes as the original four-byte groups. Per row the groups
-// cover the row length truncated to a multiple of 4, but at least one group; the 1 to 3 bytes
-// left at a row's end keep the destination's value.
+// The largest lane value is 255 x 128 = 32640, so neither the products nor their sum wrap, and
+// sixteen bytes at a time give the same bytes as the four-byte groups the path is defined by. Per row the
+// groups cover the row length truncated to a multiple of 4, but at least one group; the 1 to 3 bytes left at
+// a row's end keep the destination's value.
 void BlendRowsPacked(const BYTE* src, BYTE* dst, size_t rowLength, int rows, int weight) {
     size_t handled = rowLength & ~static_cast<size_t>(3);
     if (handled == 0)
@@ -99,8 +97,24 @@ int CFrameImage::GetLiveImageCount() {
     return g_liveImages.load();
 }
 
+int CFrameImage::GetGdiObjectCount() {
+    return g_gdiObjects.load();
+}
+
 void CFrameImage::SetImageLimitForTesting(int maxImages) {
     g_imageLimit.store(maxImages > 0 ? maxImages : 0);
+}
+
+void CFrameImage::SetGdiObjectLimitForTesting(int maxObjects) {
+    g_gdiObjectLimit.store(maxObjects > 0 ? maxObjects : 0);
+}
+
+bool CFrameImage::ReserveGdiObjects(int count) {
+    return Reserve(g_gdiObjects, g_gdiObjectLimit, count);
+}
+
+void CFrameImage::ReturnGdiObjects(int count) {
+    g_gdiObjects -= count;
 }
 
 BOOL CFrameImage::Create(int width, int height, int bitCount) {
@@ -113,7 +127,8 @@ BOOL CFrameImage::Create(int width, int height, int bitCount) {
     if (size > INT_MAX)
         return FALSE;
 
-    m_pHeader = static_cast<BITMAPINFO*>(GlobalAlloc(GPTR, kHeaderBlockSize));
+    m_header.reset(GlobalAlloc(GPTR, kHeaderBlockSize));
+    m_pHeader = static_cast<BITMAPINFO*>(m_header.get()); // a fixed block's handle is its address
     if (!m_pHeader)
         return FALSE;
     BITMAPINFOHEADER& h = m_pHeader->bmiHeader;
@@ -132,81 +147,27 @@ BOOL CFrameImage::Create(int width, int height, int bitCount) {
         palette[i].rgbReserved = 0;
     }
 
-    m_hDC = CreateCompatibleDC(nullptr);
-    if (!m_hDC)
+    if (!Reserve(g_liveImages, g_imageLimit, 1))
         return FALSE;
-    if (!ReserveImage())
-        return FALSE;
-
-    void* bits = nullptr;
-    HWND desktop = GetDesktopWindow();
-    HDC screen = ::GetDC(desktop);
-    m_hBitmap = CreateDIBSection(screen, m_pHeader, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (screen)
-        ReleaseDC(desktop, screen);
-    if (!m_hBitmap || !bits) {
-        if (m_hBitmap)
-            DeleteObject(m_hBitmap);
-        m_hBitmap = nullptr;
+    // Fresh committed pages read as zero, so a new image is black without being written: a cut
+    // or a rebuild touches only the memory it fills.
+    m_pixels.reset(
+        VirtualAlloc(nullptr, static_cast<SIZE_T>(size), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!m_pixels) {
         --g_liveImages;
         return FALSE;
     }
-    m_hOldBitmap = SelectObject(m_hDC, m_hBitmap);
-    if (!m_hOldBitmap) {
-        DeleteObject(m_hBitmap);
-        m_hBitmap = nullptr;
-        --g_liveImages;
-        return FALSE;
-    }
-    m_pBits = static_cast<BYTE*>(bits);
+    m_pBits = static_cast<BYTE*>(m_pixels.get());
     return TRUE;
 }
 
 void CFrameImage::Release() {
-    if (m_hBitmap) {
-        // The bitmap goes back out of the DC before it is deleted: a selected bitmap is not freed.
-        if (m_hDC && m_hOldBitmap)
-            SelectObject(m_hDC, m_hOldBitmap);
-        DeleteObject(m_hBitmap);
-        m_hBitmap = nullptr;
-        m_hOldBitmap = nullptr;
+    if (m_pixels)
         --g_liveImages;
-    }
-    if (m_hDC) {
-        DeleteDC(m_hDC);
-        m_hDC = nullptr;
-    }
-    if (m_pHeader) {
-        GlobalFree(m_pHeader);
-        m_pHeader = nullptr;
-    }
-    if (m_bPlainPixels && m_pBits)
-        HeapFree(GetProcessHeap(), 0, m_pBits);
-    m_bPlainPixels = false;
+    m_pixels.reset();
     m_pBits = nullptr;
-}
-
-BOOL CFrameImage::KeepPixelsOnly() {
-    if (!m_pBits)
-        return FALSE;
-    if (m_bPlainPixels)
-        return TRUE;
-    const DWORD size = GetImageSize();
-    BYTE* plain = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, size));
-    if (!plain)
-        return FALSE; // the section stays: nothing is lost
-    GdiFlush();       // drawing queued into the section lands before the bytes are taken
-    std::memcpy(plain, m_pBits, size);
-    SelectObject(m_hDC, m_hOldBitmap);
-    DeleteObject(m_hBitmap);
-    m_hBitmap = nullptr;
-    m_hOldBitmap = nullptr;
-    --g_liveImages;
-    DeleteDC(m_hDC);
-    m_hDC = nullptr;
-    m_pBits = plain;
-    m_bPlainPixels = true;
-    return TRUE;
+    m_header.reset();
+    m_pHeader = nullptr;
 }
 
 DWORD CFrameImage::GetImageSize() const {
@@ -255,22 +216,18 @@ BOOL CFrameImage::BlendInto(CFrameImage* dest, int percent) const {
     return TRUE;
 }
 
-BOOL CFrameImage::Draw(HDC target, int x, int y) {
+BOOL CFrameImage::Draw(HDC target, int x, int y) const {
     if (!m_pBits)
         return FALSE;
-    if (!m_hDC) // plain pixels: the same unscaled copy, straight from memory
-        return SetDIBitsToDevice(target, x, y, GetWidth(), GetHeight(), 0, 0, 0, GetHeight(), m_pBits,
-                                 m_pHeader, DIB_RGB_COLORS) != 0;
-    SetViewportOrgEx(m_hDC, 0, 0, nullptr);
-    return BitBlt(target, x, y, GetWidth(), GetHeight(), m_hDC, 0, 0, SRCCOPY);
+    // The same unscaled copy a BitBlt from a DC of the image's own would make, read from memory.
+    return SetDIBitsToDevice(target, x, y, GetWidth(), GetHeight(), 0, 0, 0, GetHeight(), m_pBits, m_pHeader,
+                             DIB_RGB_COLORS) != 0;
 }
 
 int CFrameImage::StretchDraw(HDC target, int left, int top, int right, int bottom, BOOL keepAspect,
-                             BOOL centre) {
+                             BOOL centre) const {
     if (!m_pBits)
         return 0;
-    if (m_hDC)
-        SetViewportOrgEx(m_hDC, 0, 0, nullptr);
     SetStretchBltMode(target, m_nStretchMode);
 
     const long long w = static_cast<long long>(right) - left;
@@ -299,16 +256,21 @@ int CFrameImage::StretchDraw(HDC target, int left, int top, int right, int botto
                          m_pHeader, DIB_RGB_COLORS, SRCCOPY);
 }
 
-int CFrameImage::AddToImageList(CImageList* list) {
+int CFrameImage::AddToImageList(CImageList* list) const {
     if (!m_pBits || !list || !list->m_hImageList)
         return -1;
-    if (!m_hDC) { // plain pixels: the list copies a short-lived section instead
-        CFrameImage section(GetWidth(), GetHeight(), GetBitCount());
-        return CopyTo(&section) ? section.AddToImageList(list) : -1;
+    // The list copies the bitmap it is given, so a section of the picture made for the call and
+    // deleted after it is all it needs.
+    if (!ReserveGdiObjects(1))
+        return -1;
+    void* bits = nullptr;
+    win::UniqueBitmap bitmap(CreateDIBSection(nullptr, m_pHeader, DIB_RGB_COLORS, &bits, nullptr, 0));
+    int index = -1;
+    if (bitmap && bits) {
+        std::memcpy(bits, m_pBits, GetImageSize());
+        index = ImageList_Add(list->m_hImageList, bitmap.get(), nullptr);
     }
-    // The list copies the bitmap, which must not be selected into a DC while it does.
-    SelectObject(m_hDC, m_hOldBitmap);
-    const int index = ImageList_Add(list->m_hImageList, m_hBitmap, nullptr);
-    m_hOldBitmap = SelectObject(m_hDC, m_hBitmap);
+    bitmap.reset();
+    ReturnGdiObjects(1);
     return index;
 }

@@ -1,11 +1,16 @@
-// CFrameImage: every picture the program holds. A 24-bit bottom-up DIB section whose pixels the
-// program addresses directly, selected for the image's whole life into a memory DC of its own so
-// that it can be drawn into and drawn from without per-call set-up.
+// CFrameImage: every picture the program holds. A 24-bit bottom-up device-independent bitmap
+// whose pixels sit in ordinary memory that the program addresses directly.
 //
-// An image is empty (no header, no DC) or made. A made image may still lack pixels when the
-// section could not be created; every pixel operation and drawing call then does nothing and
-// reports failure, so nothing is ever read or written through the missing area. A finished clip
-// frame may give up its DC and bitmap and keep its pixels in plain memory (KeepPixelsOnly).
+// An image holds no GDI object at rest. Windows gives a process 10,000 GDI objects, and the ring
+// and every clip hold hundreds of images each, so an image that kept a memory DC and a DIB section
+// for its whole life (two objects) let the object table, not memory, decide how many clips fit.
+// Drawing from an image reads its pixels straight from memory (SetDIBitsToDevice, StretchDIBits);
+// drawing into one goes through a CFrameDc (FrameDc.h), which lends it a DC only for as long as
+// the drawing takes.
+//
+// An image is empty (no header) or made. A made image may still lack pixels when its memory
+// could not be had; every pixel operation and drawing call then does nothing and reports failure,
+// so nothing is ever read or written through the missing area.
 //
 // Threading: an image has no lock. The frame store's slots are written on the window thread
 // under the store lock; clip images are written by the clip maker before the clip is shown.
@@ -13,6 +18,7 @@
 
 #include <windows.h>
 
+#include "UniqueAny.h"
 #include "afx_imagelist.h"
 #include "afx_object.h"
 
@@ -25,9 +31,12 @@ public:
     // Creates the image at once; a failure is not reported (see HasPixels).
     CFrameImage(int width, int height, int bitCount);
     ~CFrameImage() override;
+    CFrameImage(const CFrameImage&) = delete;
+    CFrameImage& operator=(const CFrameImage&) = delete;
 
-    // Releases what the image held and makes it anew: 1 made, 0 failed. After a failure the
-    // header (and the DC, when it could be made) stay until the next Release, without pixels.
+    // Releases what the image held and makes it anew, black: 1 made, 0 failed. After a failure
+    // for want of memory the header stays until the next Release, without pixels. Neither may be
+    // called while a CFrameDc is open on the image.
     BOOL Create(int width, int height, int bitCount);
     void Release();
 
@@ -42,23 +51,18 @@ public:
     // was (clamped to 0..100). 1 done, 0 when either has no pixels or their shapes differ.
     BOOL BlendInto(CFrameImage* dest, int percent) const;
     // Copies the whole image unscaled onto target at (x, y).
-    BOOL Draw(HDC target, int x, int y);
+    BOOL Draw(HDC target, int x, int y) const;
     // Draws the image scaled into (left, top, right, bottom), optionally keeping its aspect and
     // centring it in the box. Returns what StretchDIBits returned (scan lines), 0 without pixels.
-    int StretchDraw(HDC target, int left, int top, int right, int bottom, BOOL keepAspect, BOOL centre);
-    // Adds the bitmap to the image list: the list's index for it, -1 on failure.
-    int AddToImageList(CImageList* list);
+    int StretchDraw(HDC target, int left, int top, int right, int bottom, BOOL keepAspect, BOOL centre) const;
+    // Adds the picture to the image list through a bitmap made for the moment: the list's index
+    // for it, -1 on failure.
+    int AddToImageList(CImageList* list) const;
 
-    // Moves the pixels into plain memory and frees the DC and the bitmap, so that a finished clip
-    // frame holds no GDI objects (a process may have only 10,000 of them on Windows, two per made
-    // image). Every operation above still works; drawing into the image (captioning) needs a DC
-    // and so comes first. TRUE when the image now holds plain pixels, FALSE (nothing changed)
-    // when it has no pixels or the memory cannot be had.
-    BOOL KeepPixelsOnly();
+    // Kept for the clip maker, which calls it once a clip is captioned: pixels always sit in plain
+    // memory now, so there is nothing left to give up. TRUE when the image has pixels.
+    BOOL KeepPixelsOnly() const { return HasPixels(); }
 
-    // The image's memory DC; nullptr when empty or after KeepPixelsOnly.
-    HDC GetDC() const { return m_hDC; }
-    HBITMAP GetBitmap() const { return m_hBitmap; }
     BYTE* GetBits() const { return m_pBits; }
     const BITMAPINFO* GetHeader() const { return m_pHeader; }
     bool HasPixels() const { return m_pBits != nullptr; }
@@ -67,22 +71,31 @@ public:
     int GetBitCount() const { return m_pHeader ? m_pHeader->bmiHeader.biBitCount : 0; }
     BOOL IsPackedBlend() const { return m_bPackedBlend; }
 
-    // Images that hold a bitmap section at this moment, in the whole process.
+    // Images that hold pixel memory, in the whole process.
     static int GetLiveImageCount();
-    // Test hook standing in for the per-process GDI object quota, which on Windows (10,000
-    // objects, two per image) is reached long before Wine's: while maxImages > 0, Create fails as
-    // the platform would once that many images hold a section. 0 lifts the cap.
+    // GDI objects held for frame images at this moment, in the whole process: the DC and the DIB
+    // section of each open CFrameDc, the bitmap AddToImageList makes while the list copies it.
+    static int GetGdiObjectCount();
+    // Test hook standing in for memory running out: while maxImages > 0, Create fails as an
+    // allocation would once that many images hold pixels. 0 lifts the cap.
     static void SetImageLimitForTesting(int maxImages);
+    // Test hook standing in for the per-process GDI object quota, which on Windows (10,000) is
+    // reached long before Wine's: while maxObjects > 0, a DC or bitmap for an image is refused as
+    // the platform would refuse it once images hold that many objects. 0 lifts the cap.
+    static void SetGdiObjectLimitForTesting(int maxObjects);
 
 private:
+    friend class CFrameDc;
+    // Counts objects about to be made for an image, unless the test cap is reached.
+    static bool ReserveGdiObjects(int count);
+    static void ReturnGdiObjects(int count);
+
     bool SameShape(const CFrameImage* other) const;
 
-    HDC m_hDC = nullptr;
-    HBITMAP m_hBitmap = nullptr;
-    HGDIOBJ m_hOldBitmap = nullptr;
-    BITMAPINFO* m_pHeader = nullptr;
-    BYTE* m_pBits = nullptr;
-    int m_nStretchMode = COLORONCOLOR;
+    win::UniqueGlobal m_header;        // the fixed 1064-byte header block
+    win::UniqueVirtualMemory m_pixels; // the image's own pixel memory, zero when committed
+    BITMAPINFO* m_pHeader = nullptr;   // m_header's address
+    BYTE* m_pBits = nullptr;           // m_pixels, or the section of an open CFrameDc
+    int m_nStretchMode = COLORONCOLOR; // how StretchDraw stretches: nearest pixel, never ANDed
     BOOL m_bPackedBlend = FALSE;
-    bool m_bPlainPixels = false; // m_pBits is our own heap block, not the section's
 };

@@ -20,6 +20,7 @@ BOOL CFrameStore::Allocate(int width, int height, int pre, int post, int fps) {
             count = 0;
         if (count > INT_MAX)
             AfxThrowMemoryException();
+        m_scaler.Reserve(width);
         for (long long i = 0; i < count; ++i) {
             std::unique_ptr<CFrameImage> image(new CFrameImage(width, height, 24));
             // A slot without pixels would be stored into and cut as a black frame without anyone
@@ -42,28 +43,11 @@ BOOL CFrameStore::Allocate(int width, int height, int pre, int post, int fps) {
     return TRUE;
 }
 
-size_t CFrameStore::FrameBytesNeeded(const BITMAPINFOHEADER& header) {
-    if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biPlanes != 1 || header.biBitCount != 24 ||
-        header.biCompression != BI_RGB || header.biWidth <= 0 || header.biHeight == 0 ||
-        header.biHeight == LONG_MIN)
-        return 0;
-    // biSizeImage is not trusted: the grabber writes width x 3 x height there, which is short of
-    // the padded rows it actually delivers whenever width x 3 is not a multiple of 4.
-    const unsigned long long stride = (static_cast<unsigned long long>(header.biWidth) * 24 + 31) / 32 * 4;
-    const unsigned long long rows = header.biHeight < 0 ? -static_cast<long long>(header.biHeight)
-                                                        : static_cast<long long>(header.biHeight);
-    const unsigned long long bytes = stride * rows;
-    return bytes > SIZE_MAX ? 0 : static_cast<size_t>(bytes);
-}
-
 BOOL CFrameStore::StoreFrame(const void* bits, size_t length, const BITMAPINFOHEADER* header, const RECT& src,
                              const RECT& dst, const std::function<void(CFrameImage&)>& publish) {
     const int count = m_slots.GetSize();
     if (count == 0 || !bits || !header)
         return FALSE;
-    const size_t needed = FrameBytesNeeded(*header);
-    if (needed == 0 || needed > length)
-        return FALSE; // a short or unknown frame is not drawn at all, and the ring does not move
     // After a failed Allocate the write index may point past the slots that exist.
     if (m_nWriteIndex < 0 || m_nWriteIndex >= count)
         m_nWriteIndex = 0;
@@ -72,13 +56,11 @@ BOOL CFrameStore::StoreFrame(const void* bits, size_t length, const BITMAPINFOHE
         std::unique_lock<CCriticalSection> hold;
         if (m_pLock)
             hold = std::unique_lock<CCriticalSection>(*m_pLock);
-        // The slot's stretch mode is left alone: the DC's default applies.
-        (void)StretchDIBits(slot->GetDC(), dst.left, dst.top, dst.right, dst.bottom, src.left, src.top,
-                            src.right, src.bottom, bits, reinterpret_cast<const BITMAPINFO*>(header),
-                            DIB_RGB_COLORS,
-                            SRCCOPY); // a frame that cannot be drawn leaves the slot as it was
-        // The pixels are read directly (publisher, cut on another thread): nothing may stay queued.
-        GdiFlush();
+        // A short, foreign or misplaced frame is not drawn at all, and the ring does not move:
+        // publishing the slot anyway would show a frame from a whole ring ago.
+        if (!m_scaler.Prepare(*header, length, src, *slot, dst))
+            return FALSE;
+        m_scaler.Draw(static_cast<const BYTE*>(bits), *slot);
     }
     if (publish)
         publish(*slot);

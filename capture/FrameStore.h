@@ -18,6 +18,7 @@
 #include <functional>
 
 #include "FrameArray.h"
+#include "FrameScaler.h"
 #include "afx_sync.h"
 
 class CFrameStore {
@@ -34,18 +35,21 @@ public:
     // post, fps and the indexes keep their previous values.
     BOOL Allocate(int width, int height, int pre, int post, int fps);
 
-    // Scales one grabbed frame into the slot at the write index, hands that slot to publish, and
-    // advances. length is the number of bytes delivered at bits; src and dst are (x, y, width,
-    // height). TRUE when this frame completed the armed store (the stop index is then cleared and
-    // the caller starts the clip maker). The frame is dropped (nothing is stored, published or
-    // advanced) when there are no slots, when the header is not a 24-bit BI_RGB frame, or when
-    // its rows need more bytes than were delivered: nothing is ever read past bits + length.
+    // Scales one grabbed frame into the slot at the write index (nearest pixel, CFrameScaler),
+    // hands that slot to publish, and advances. length is the number of bytes delivered at bits;
+    // src and dst are (x, y, width, height). TRUE when this frame completed the armed store (the
+    // stop index is then cleared and the caller starts the clip maker). The frame is dropped
+    // (nothing is stored, published or advanced) when there are no slots, when the header is not a
+    // 24-bit BI_RGB frame, when its rows need more bytes than were delivered (nothing is ever read
+    // past bits + length) or when the source rectangle leaves the frame.
     BOOL StoreFrame(const void* bits, size_t length, const BITMAPINFOHEADER* header, const RECT& src,
                     const RECT& dst, const std::function<void(CFrameImage&)>& publish = nullptr);
 
     // Bytes a grabbed frame with this header occupies: stride x |height| with rows padded to 4
     // bytes. 0 for a header that does not describe a 24-bit BI_RGB frame.
-    static size_t FrameBytesNeeded(const BITMAPINFOHEADER& header);
+    static size_t FrameBytesNeeded(const BITMAPINFOHEADER& header) {
+        return CFrameScaler::FrameBytesNeeded(header);
+    }
 
     // The capture press: the store completes after fps x post more frames (a whole ring when
     // post is 0). Nothing is armed when there are no slots.
@@ -85,4 +89,5 @@ private:
     int m_nStopIndex = -1; // -1: not armed
     int m_nCutIndex = 0;   // the stop index of the last arming, kept for the cut
     CFrameArray m_slots;
+    CFrameScaler m_scaler; // window thread, under the store lock
 };

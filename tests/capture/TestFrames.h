@@ -1,5 +1,6 @@
 // Helpers shared by the capture tests: grabbed frames that carry their sequence number in their
-// pixels, pixel reads from frame images, a message-box recorder and a GDI object probe.
+// pixels, buffers that end at an inaccessible page, pixel reads from frame images, a message-box
+// recorder and the application profile's processor switch.
 #pragma once
 
 #include <windows.h>
@@ -7,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "FrameImage.h"
+#include "GdiProbe.h"
 #include "afx_app.h"
 
 // A camera frame as the grabber hands it over: a bottom-up 24-bit header and its pixel bytes.
@@ -145,41 +148,26 @@ public:
     std::vector<std::wstring> texts;
 };
 
-// GetGuiResources answers 0 under Wine, so GDI objects are counted by probing: the number of
-// objects the process can still create before its handle table is full. Two probes with the
-// same answer mean no object was created or lost in between.
-inline int FreeGdiObjectSlots() {
-    std::vector<HRGN> regions;
-    regions.reserve(70000);
-    while (HRGN r = CreateRectRgn(0, 0, 1, 1))
-        regions.push_back(r);
-    for (HRGN r : regions)
-        DeleteObject(r);
-    return static_cast<int>(regions.size());
-}
-
-// Fills the GDI handle table, leaving `spare` objects free, until destroyed.
-class GdiExhaustion {
+// GDI objects running short while it lives: the handle table filled for real with `spare` objects
+// left free, or (spare < 0) the test cap standing in for the quota, at one object for images.
+class GdiShortage {
 public:
-    explicit GdiExhaustion(int spare) {
-        regions_.reserve(70000);
-        while (HRGN r = CreateRectRgn(0, 0, 1, 1))
-            regions_.push_back(r);
-        for (int i = 0; i < spare && !regions_.empty(); ++i) {
-            DeleteObject(regions_.back());
-            regions_.pop_back();
-        }
+    explicit GdiShortage(int spare) {
+        if (spare >= 0)
+            full_ = std::make_unique<GdiExhaustion>(spare);
+        else
+            CFrameImage::SetGdiObjectLimitForTesting(1);
     }
-    ~GdiExhaustion() {
-        for (HRGN r : regions_)
-            DeleteObject(r);
+    ~GdiShortage() { End(); }
+    GdiShortage(const GdiShortage&) = delete;
+    GdiShortage& operator=(const GdiShortage&) = delete;
+    void End() {
+        full_.reset();
+        CFrameImage::SetGdiObjectLimitForTesting(0);
     }
-    GdiExhaustion(const GdiExhaustion&) = delete;
-    GdiExhaustion& operator=(const GdiExhaustion&) = delete;
-    size_t Held() const { return regions_.size(); }
 
 private:
-    std::vector<HRGN> regions_;
+    std::unique_ptr<GdiExhaustion> full_;
 };
 
 // Sets the application profile's "MMX" for the images constructed while it lives, and removes

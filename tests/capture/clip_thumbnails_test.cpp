@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ClipThumbnails.h"
+#include "FrameDc.h"
 #include "TestFrames.h"
 
 namespace {
@@ -118,8 +119,10 @@ TEST_F(ClipListWindow, ThreeClipsGiveNumberedThumbnailsOfTheirFirstFrames) {
     const BYTE tops[3] = {0x30, 0x80, 0xD0};
     for (BYTE top : tops)
         clips.Add(MakeClip(512, 384, top, static_cast<BYTE>(top / 2)).release());
-    ASSERT_TRUE(clips.GetAt(1)->KeepPixelsOnly()); // a finished clip without DCs draws the same
+    ASSERT_TRUE(clips.GetAt(1)->KeepPixelsOnly()); // what the clip maker calls changes nothing
     RefillClipThumbnails(list_, thumbs, clips);
+    // The list holds its images; the clips and the scratch picture hold nothing afterwards.
+    EXPECT_EQ(0, CFrameImage::GetGdiObjectCount());
 
     ASSERT_NE(nullptr, thumbs.m_hImageList);
     EXPECT_EQ(thumbs.m_hImageList, AttachedList());
@@ -141,8 +144,10 @@ TEST_F(ClipListWindow, ThreeClipsGiveNumberedThumbnailsOfTheirFirstFrames) {
         EXPECT_EQ(i, ItemImage(i));
         // The thumbnail, drawn out of the list, shows the clip's first frame the right way up.
         CFrameImage shown(96, 72, 24);
-        ASSERT_TRUE(ImageList_Draw(thumbs.m_hImageList, i, shown.GetDC(), 0, 0, ILD_NORMAL));
-        GdiFlush();
+        {
+            CFrameDc dc(shown);
+            ASSERT_TRUE(ImageList_Draw(thumbs.m_hImageList, i, dc.get(), 0, 0, ILD_NORMAL));
+        }
         for (int y : {0, 20, 33}) {
             for (int x : {0, 50, 95})
                 ASSERT_EQ(RGB(tops[i], tops[i], tops[i]), PixelOf(shown, x, y)) << x << "," << y;

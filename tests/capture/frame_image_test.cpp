@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "FrameDc.h"
 #include "FrameImage.h"
 #include "ProcessorSwitch.h"
 #include "TestFrames.h"
@@ -114,12 +115,21 @@ TEST(FrameImageTest, CreateFillsTheHeaderAndMakesABlackPicture) {
             ASSERT_EQ(0, palette[i].rgbReserved) << i;
         }
         EXPECT_TRUE(IsBlack(image));
-        // The section stays selected into the image's own DC.
-        EXPECT_EQ(static_cast<HGDIOBJ>(image.GetBitmap()), GetCurrentObject(image.GetDC(), OBJ_BITMAP));
-        DIBSECTION section = {};
-        ASSERT_EQ(static_cast<int>(sizeof section), GetObjectW(image.GetBitmap(), sizeof section, &section));
-        EXPECT_EQ(image.GetBits(), section.dsBm.bmBits);
-        EXPECT_EQ(c.stride, section.dsBm.bmWidthBytes);
+        // No GDI object at rest. A DC lent for drawing holds a section of the image's stride, and
+        // while it is open the image's pixels are the section's.
+        EXPECT_EQ(0, CFrameImage::GetGdiObjectCount());
+        {
+            CFrameDc dc(image);
+            ASSERT_TRUE(dc);
+            EXPECT_EQ(2, CFrameImage::GetGdiObjectCount());
+            EXPECT_EQ(static_cast<HGDIOBJ>(dc.GetBitmap()), GetCurrentObject(dc.get(), OBJ_BITMAP));
+            DIBSECTION section = {};
+            ASSERT_EQ(static_cast<int>(sizeof section), GetObjectW(dc.GetBitmap(), sizeof section, &section));
+            EXPECT_EQ(image.GetBits(), section.dsBm.bmBits);
+            EXPECT_EQ(c.stride, section.dsBm.bmWidthBytes);
+            EXPECT_TRUE(IsBlack(image));
+        }
+        EXPECT_EQ(0, CFrameImage::GetGdiObjectCount());
     }
 }
 
@@ -134,7 +144,6 @@ TEST(FrameImageTest, CreateAgainRemakesAtTheNewSizeAndReleaseEmpties) {
     EXPECT_EQ(before + 1, CFrameImage::GetLiveImageCount());
     image.Release();
     EXPECT_EQ(nullptr, image.GetHeader());
-    EXPECT_EQ(nullptr, image.GetDC());
     EXPECT_EQ(nullptr, image.GetBits());
     EXPECT_EQ(0u, image.GetImageSize());
     EXPECT_EQ(before, CFrameImage::GetLiveImageCount());
@@ -303,19 +312,21 @@ TEST(FrameImageTest, StretchDrawLandsWhereTheTargetShowsIt) {
         SCOPED_TRACE(c.name);
         CFrameImage target(200, 100, 24);
         target.Fill(0x40);
-        EXPECT_NE(0, image.StretchDraw(target.GetDC(), c.box.left, c.box.top, c.box.right, c.box.bottom,
+        CFrameDc targetDc(target);
+        ASSERT_TRUE(targetDc);
+        EXPECT_NE(0, image.StretchDraw(targetDc.get(), c.box.left, c.box.top, c.box.right, c.box.bottom,
                                        c.keepAspect, c.centre));
         GdiFlush();
-        const RECT box = PaintedBox(target.GetDC(), 200, 100, grey);
+        const RECT box = PaintedBox(targetDc.get(), 200, 100, grey);
         EXPECT_EQ(c.painted.left, box.left);
         EXPECT_EQ(c.painted.top, box.top);
         EXPECT_EQ(c.painted.right, box.right);
         EXPECT_EQ(c.painted.bottom, box.bottom);
         // Upright: the picture's top (red) is at the painted area's top.
         const int midX = (box.left + box.right) / 2;
-        EXPECT_EQ(RGB(255, 0, 0), GetPixel(target.GetDC(), midX, box.top + 2));
-        EXPECT_EQ(RGB(0, 255, 0), GetPixel(target.GetDC(), midX, box.bottom - 3));
-        EXPECT_EQ(COLORONCOLOR, GetStretchBltMode(target.GetDC()));
+        EXPECT_EQ(RGB(255, 0, 0), GetPixel(targetDc.get(), midX, box.top + 2));
+        EXPECT_EQ(RGB(0, 255, 0), GetPixel(targetDc.get(), midX, box.bottom - 3));
+        EXPECT_EQ(COLORONCOLOR, GetStretchBltMode(targetDc.get()));
     }
 }
 
@@ -327,23 +338,29 @@ TEST(FrameImageTest, DrawCopiesUnscaledAndAddToImageListKeepsTheImageDrawable) {
     std::copy(picture.bits.begin(), picture.bits.end(), image.GetBits());
 
     CFrameImage target(40, 30, 24);
-    EXPECT_TRUE(image.Draw(target.GetDC(), 5, 7));
-    GdiFlush();
-    EXPECT_EQ(RGB(255, 0, 0), GetPixel(target.GetDC(), 5, 7));
-    EXPECT_EQ(RGB(30, 20, 10), GetPixel(target.GetDC(), 20, 14));
-    EXPECT_EQ(RGB(0, 0, 0), GetPixel(target.GetDC(), 21, 14)) << "unscaled: 16 wide from x = 5";
-    EXPECT_EQ(RGB(0, 0, 0), GetPixel(target.GetDC(), 5, 15));
+    {
+        CFrameDc targetDc(target);
+        ASSERT_TRUE(targetDc);
+        EXPECT_TRUE(image.Draw(targetDc.get(), 5, 7));
+        GdiFlush();
+        EXPECT_EQ(RGB(255, 0, 0), GetPixel(targetDc.get(), 5, 7));
+        EXPECT_EQ(RGB(30, 20, 10), GetPixel(targetDc.get(), 20, 14));
+        EXPECT_EQ(RGB(0, 0, 0), GetPixel(targetDc.get(), 21, 14)) << "unscaled: 16 wide from x = 5";
+        EXPECT_EQ(RGB(0, 0, 0), GetPixel(targetDc.get(), 5, 15));
+    }
+    EXPECT_EQ(RGB(30, 20, 10), PixelOf(target, 20, 14)) << "the drawing stays in the image";
 
     CImageList list;
     ASSERT_TRUE(list.Create(16, 8, ILC_COLOR24, 0, 2));
     EXPECT_EQ(0, image.AddToImageList(&list));
     EXPECT_EQ(1, image.AddToImageList(&list));
     EXPECT_EQ(2, list.GetImageCount());
-    EXPECT_EQ(static_cast<HGDIOBJ>(image.GetBitmap()), GetCurrentObject(image.GetDC(), OBJ_BITMAP))
-        << "the bitmap is selected again after the list copied it";
+    EXPECT_EQ(0, CFrameImage::GetGdiObjectCount()) << "the bitmap the list copied is gone";
     CFrameImage fromList(16, 8, 24);
-    ASSERT_TRUE(ImageList_Draw(list.m_hImageList, 1, fromList.GetDC(), 0, 0, ILD_NORMAL));
-    GdiFlush();
+    {
+        CFrameDc dc(fromList);
+        ASSERT_TRUE(ImageList_Draw(list.m_hImageList, 1, dc.get(), 0, 0, ILD_NORMAL));
+    }
     EXPECT_EQ(BytesOf(image), BytesOf(fromList));
     EXPECT_TRUE(list.DeleteImageList());
     EXPECT_FALSE(list.DeleteImageList());
@@ -359,11 +376,13 @@ TEST(FrameImageTest, AnImageWithoutPixelsIsNeverReadOrWritten) {
     CFrameImage::SetImageLimitForTesting(CFrameImage::GetLiveImageCount());
     CFrameImage refused(64, 48, 24);
     CFrameImage::SetImageLimitForTesting(0);
-    ASSERT_NE(nullptr, refused.GetHeader()) << "the header stays after a failed section";
+    ASSERT_NE(nullptr, refused.GetHeader()) << "the header stays when the pixel memory is refused";
     EXPECT_EQ(9216u, refused.GetImageSize());
 
     CImageList list;
     ASSERT_TRUE(list.Create(64, 48, ILC_COLOR24, 0, 1));
+    CFrameDc targetDc(target);
+    ASSERT_TRUE(targetDc);
     for (CFrameImage* bad : {&never, &zero, &refused}) {
         SCOPED_TRACE(bad == &never ? "never made" : bad == &zero ? "0 x 0" : "refused");
         EXPECT_FALSE(bad->HasPixels());
@@ -375,8 +394,9 @@ TEST(FrameImageTest, AnImageWithoutPixelsIsNeverReadOrWritten) {
         EXPECT_FALSE(good.CopyTo(bad));
         EXPECT_FALSE(bad->BlendInto(&good, 50));
         EXPECT_FALSE(good.BlendInto(bad, 50));
-        EXPECT_FALSE(bad->Draw(target.GetDC(), 0, 0));
-        EXPECT_EQ(0, bad->StretchDraw(target.GetDC(), 0, 0, 64, 48, TRUE, TRUE));
+        EXPECT_FALSE(bad->Draw(targetDc.get(), 0, 0));
+        EXPECT_EQ(0, bad->StretchDraw(targetDc.get(), 0, 0, 64, 48, TRUE, TRUE));
+        EXPECT_FALSE(CFrameDc(*bad)) << "no DC lent to an image without pixels";
         EXPECT_EQ(-1, bad->AddToImageList(&list));
         GdiFlush();
         for (BYTE b : BytesOf(good))
@@ -387,45 +407,57 @@ TEST(FrameImageTest, AnImageWithoutPixelsIsNeverReadOrWritten) {
     }
 }
 
-TEST(FrameImageTest, KeepPixelsOnlyFreesTheDcAndBitmapAndEverythingStillWorks) {
+TEST(FrameImageTest, ImagesHoldNoGdiObjectsAndDrawFromMemoryAsFromADc) {
+    // Many images, and not one GDI object more: counted by the project's own counter, by probing
+    // the handle table (Wine) and by GetGuiResources where the platform reports it (Windows).
+    const int freeBefore = FreeGdiObjectSlots();
+    const DWORD guiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    {
+        std::vector<std::unique_ptr<CFrameImage>> many;
+        for (int i = 0; i < 500; ++i)
+            many.push_back(std::make_unique<CFrameImage>(512, 384, 24));
+        EXPECT_TRUE(many.back()->HasPixels());
+        EXPECT_EQ(0, CFrameImage::GetGdiObjectCount());
+        EXPECT_EQ(freeBefore, FreeGdiObjectSlots());
+        if (guiBefore != 0) { // Windows; Wine answers 0
+            EXPECT_EQ(guiBefore, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
+        }
+    }
+
+    // Drawing from an image gives what GDI gives drawing from a DC that holds the same picture.
     std::mt19937 rng(3);
     CFrameImage image(64, 48, 24);
     FillRandom(image, rng);
+    CFrameImage drawnFromDc(100, 80, 24), stretchedFromDc(50, 40, 24);
+    {
+        CFrameImage copy(64, 48, 24);
+        ASSERT_TRUE(image.CopyTo(&copy));
+        CFrameDc source(copy), drawn(drawnFromDc), stretched(stretchedFromDc);
+        ASSERT_TRUE(source && drawn && stretched);
+        ASSERT_TRUE(BitBlt(drawn.get(), 5, 7, 64, 48, source.get(), 0, 0, SRCCOPY));
+        SetStretchBltMode(stretched.get(), COLORONCOLOR);
+        ASSERT_TRUE(StretchBlt(stretched.get(), 0, 1, 50, 37, source.get(), 0, 0, 64, 48, SRCCOPY));
+    }
+    const std::vector<BYTE> bytes = BytesOf(image);
     CImageList list;
     ASSERT_TRUE(list.Create(64, 48, ILC_COLOR24, 0, 2));
-    // What the image draws while it has its DC and bitmap...
-    CFrameImage drawnBefore(100, 80, 24), stretchedBefore(50, 40, 24);
-    ASSERT_TRUE(image.Draw(drawnBefore.GetDC(), 5, 7));
-    ASSERT_NE(0, image.StretchDraw(stretchedBefore.GetDC(), 0, 0, 50, 40, TRUE, TRUE));
-    ASSERT_EQ(0, image.AddToImageList(&list));
-    const std::vector<BYTE> bytes = BytesOf(image);
-    const int live = CFrameImage::GetLiveImageCount();
     const int freeSlots = FreeGdiObjectSlots();
-
-    ASSERT_TRUE(image.KeepPixelsOnly());
-    EXPECT_EQ(freeSlots + 2, FreeGdiObjectSlots()) << "the DC and the bitmap are gone";
-    EXPECT_EQ(live - 1, CFrameImage::GetLiveImageCount());
-    EXPECT_EQ(nullptr, image.GetDC());
-    EXPECT_EQ(nullptr, image.GetBitmap());
-    ASSERT_TRUE(image.HasPixels());
+    CFrameImage drawn(100, 80, 24), stretched(50, 40, 24);
+    {
+        CFrameDc drawnDc(drawn), stretchedDc(stretched);
+        ASSERT_TRUE(image.Draw(drawnDc.get(), 5, 7));
+        ASSERT_NE(0, image.StretchDraw(stretchedDc.get(), 0, 0, 50, 40, TRUE, TRUE));
+    }
+    EXPECT_EQ(BytesOf(drawnFromDc), BytesOf(drawn));
+    EXPECT_EQ(BytesOf(stretchedFromDc), BytesOf(stretched));
+    ASSERT_EQ(0, image.AddToImageList(&list));
+    EXPECT_EQ(bytes, BytesOf(image)) << "drawing from an image leaves it alone";
+    EXPECT_EQ(0, CFrameImage::GetGdiObjectCount());
+    EXPECT_EQ(freeSlots, FreeGdiObjectSlots()) << "no GDI object is left behind by drawing";
+    EXPECT_TRUE(image.KeepPixelsOnly()) << "kept for the clip maker; nothing to give up";
     EXPECT_EQ(bytes, BytesOf(image));
-    EXPECT_TRUE(image.KeepPixelsOnly()) << "a second call changes nothing";
 
-    // ...it draws the same without them.
-    CFrameImage drawnAfter(100, 80, 24), stretchedAfter(50, 40, 24);
-    ASSERT_TRUE(image.Draw(drawnAfter.GetDC(), 5, 7));
-    ASSERT_NE(0, image.StretchDraw(stretchedAfter.GetDC(), 0, 0, 50, 40, TRUE, TRUE));
-    GdiFlush();
-    EXPECT_EQ(BytesOf(drawnBefore), BytesOf(drawnAfter));
-    EXPECT_EQ(BytesOf(stretchedBefore), BytesOf(stretchedAfter));
-    ASSERT_EQ(1, image.AddToImageList(&list));
-    CFrameImage fromList0(64, 48, 24), fromList1(64, 48, 24);
-    ASSERT_TRUE(ImageList_Draw(list.m_hImageList, 0, fromList0.GetDC(), 0, 0, ILD_NORMAL));
-    ASSERT_TRUE(ImageList_Draw(list.m_hImageList, 1, fromList1.GetDC(), 0, 0, ILD_NORMAL));
-    GdiFlush();
-    EXPECT_EQ(BytesOf(fromList0), BytesOf(fromList1));
-
-    // Copy, fill and blend work on the plain pixels, both ways.
+    // Copy, fill and blend work on the pixels as before.
     CFrameImage other(64, 48, 24);
     ASSERT_TRUE(image.CopyTo(&other));
     EXPECT_EQ(bytes, BytesOf(other));
@@ -434,10 +466,67 @@ TEST(FrameImageTest, KeepPixelsOnlyFreesTheDcAndBitmapAndEverythingStillWorks) {
     ASSERT_TRUE(other.BlendInto(&image, 30));
     for (BYTE b : BytesOf(image))
         ASSERT_EQ(140, b);
-    ASSERT_TRUE(image.CopyTo(&other));
-    EXPECT_EQ(BytesOf(image), BytesOf(other));
 
     image.Release();
     EXPECT_FALSE(image.HasPixels());
     EXPECT_FALSE(image.KeepPixelsOnly());
+}
+
+TEST(FrameDcTest, DrawingThroughTheDcLandsInTheImageAndTheImageStaysCoherent) {
+    CFrameImage image(32, 16, 24);
+    image.Fill(0x10);
+    const int freeSlots = FreeGdiObjectSlots();
+    {
+        CFrameDc dc(image);
+        ASSERT_TRUE(dc);
+        EXPECT_EQ(RGB(0x10, 0x10, 0x10), GetPixel(dc.get(), 3, 3)) << "the DC starts from the image";
+        // What the image's own operations write, GDI reads, and the other way round.
+        image.Fill(0x20);
+        EXPECT_EQ(RGB(0x20, 0x20, 0x20), GetPixel(dc.get(), 3, 3));
+        ASSERT_TRUE(SetPixelV(dc.get(), 1, 2, RGB(0xAA, 0xBB, 0xCC)));
+        GdiFlush();
+        EXPECT_EQ(RGB(0xAA, 0xBB, 0xCC), PixelOf(image, 1, 2));
+        {
+            CFrameDc inner(image); // a second DC on the same image, closed first
+            ASSERT_TRUE(inner);
+            EXPECT_EQ(RGB(0xAA, 0xBB, 0xCC), GetPixel(inner.get(), 1, 2));
+            ASSERT_TRUE(SetPixelV(inner.get(), 5, 6, RGB(1, 2, 3)));
+            EXPECT_EQ(4, CFrameImage::GetGdiObjectCount());
+        }
+        EXPECT_EQ(RGB(1, 2, 3), PixelOf(image, 5, 6));
+        EXPECT_EQ(RGB(1, 2, 3), GetPixel(dc.get(), 5, 6)) << "the outer DC sees what the inner one drew";
+        ASSERT_TRUE(SetPixelV(dc.get(), 31, 15, RGB(9, 8, 7)));
+    }
+    EXPECT_EQ(RGB(0xAA, 0xBB, 0xCC), PixelOf(image, 1, 2));
+    EXPECT_EQ(RGB(1, 2, 3), PixelOf(image, 5, 6));
+    EXPECT_EQ(RGB(9, 8, 7), PixelOf(image, 31, 15)) << "drawn just before the DC closed";
+    EXPECT_EQ(RGB(0x20, 0x20, 0x20), PixelOf(image, 0, 0));
+    EXPECT_EQ(0, CFrameImage::GetGdiObjectCount());
+    EXPECT_EQ(freeSlots, FreeGdiObjectSlots()) << "the DC and the section are gone";
+}
+
+TEST(FrameDcTest, ARefusedDcLeavesTheImageAsItWas) {
+    CFrameImage image(32, 16, 24);
+    image.Fill(0x33);
+    const std::vector<BYTE> bytes = BytesOf(image);
+    const BYTE* bits = image.GetBits();
+    const int freeSlots = FreeGdiObjectSlots();
+    struct Case {
+        const char* name;
+        int spareObjects; // -1: the test cap instead of a full table
+    } cases[] = {{"handle table full", 0}, {"room for the DC only", 1}, {"test cap reached", -1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            GdiShortage shortage(c.spareObjects);
+            CFrameDc dc(image);
+            shortage.End();
+            EXPECT_FALSE(dc);
+            EXPECT_EQ(nullptr, dc.get());
+            EXPECT_EQ(bits, image.GetBits());
+            EXPECT_EQ(bytes, BytesOf(image));
+        }
+        EXPECT_EQ(0, CFrameImage::GetGdiObjectCount());
+        EXPECT_EQ(freeSlots, FreeGdiObjectSlots());
+    }
 }
