@@ -33,6 +33,16 @@ public:
         delete item;
     }
 
+    // Puts item at index in place of the entry there, which goes back to the caller undeleted.
+    // An index outside the array changes nothing and gives back nullptr.
+    T* Exchange(int index, T* item) {
+        if (index < 0 || index >= m_items.GetSize())
+            return nullptr;
+        T* old = static_cast<T*>(m_items.GetAt(index));
+        m_items.SetAt(index, item);
+        return old;
+    }
+
     // Takes the entry at index out of the array without deleting it.
     T* Detach(int index) {
         T* item = GetAt(index);
