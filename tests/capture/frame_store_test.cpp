@@ -399,11 +399,20 @@ SIZE_T CommittedBytes() {
 } // namespace
 
 TEST_F(FrameStoreTest, TwentyAllocateCutDeleteCyclesLeakNothing) {
+    // Small frames show a leak as well as full-size ones: what one cycle would lose is counted per
+    // image (its header, its pixel block, a GDI object), and a cycle makes 600 images.
+    const int w = 64, h = 48;
+    const size_t frameBytes = static_cast<size_t>(w) * h * 3;
+    const RECT rect = {0, 0, w, h};
+    GrabbedFrame frame(w, h);
     CFrameStore store;
     SIZE_T withClip = 0;
     auto cycle = [&](int seq) {
-        ASSERT_TRUE(store.Allocate(512, 384, 5, 5, 30));
-        StoreRange(store, seq, seq + 9);
+        ASSERT_TRUE(store.Allocate(w, h, 5, 5, 30));
+        for (int i = 0; i < 10; ++i) {
+            WriteSeq(frame, seq + i);
+            store.StoreFrame(frame.bits.data(), frame.bits.size(), &frame.header, rect, rect);
+        }
         store.ArmStop();
         auto clip = std::make_unique<CFrameArray>();
         ASSERT_TRUE(store.CutInto(clip.get()));
@@ -414,14 +423,16 @@ TEST_F(FrameStoreTest, TwentyAllocateCutDeleteCyclesLeakNothing) {
     const int live = CFrameImage::GetLiveImageCount();
     const int freeSlots = FreeGdiObjectSlots();
     const SIZE_T before = CommittedBytes();
-    // The counter sees a clip: its 299 copied frames are 176 MB of touched memory.
-    EXPECT_GT(withClip, before + 299u * 589824 * 9 / 10);
+    // The counter sees a clip: its 299 copied frames are touched memory.
+    EXPECT_GT(withClip, before + 299u * frameBytes * 9 / 10);
     for (int i = 0; i < 20; ++i)
         cycle(100 * (i + 2));
     const SIZE_T after = CommittedBytes();
     EXPECT_EQ(live, CFrameImage::GetLiveImageCount());
     EXPECT_EQ(freeSlots, FreeGdiObjectSlots()) << "GDI objects leaked";
-    // One leaked clip would be 176 MB a cycle; one leaked header per image 12 MB over the run.
+    EXPECT_EQ(0, CFrameImage::GetGdiObjectCount());
+    // One leaked clip would be 300 pixel blocks (at least a page each, 72 MB over the run); one
+    // leaked header per image 12 MB over the run.
     const long long growth = static_cast<long long>(after) - static_cast<long long>(before);
     EXPECT_LT(growth, 8 * 1024 * 1024) << "committed memory grew by " << growth << " bytes";
     EXPECT_TRUE(boxes_.texts.empty());
