@@ -24,7 +24,8 @@ struct ClientFrame {
 
 class DeviceClientProcess {
 public:
-    static constexpr DWORD kLineTimeoutMs = 10000;
+    // Generous: a Wine process start alone may take seconds on a busy machine.
+    static constexpr DWORD kLineTimeoutMs = 20000;
 
     // Starts the client with this command line (device_client.cpp lists the options); a client that
     // cannot start fails the test.
