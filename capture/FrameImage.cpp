@@ -53,9 +53,9 @@ void BlendRowsPlain(const BYTE* src, BYTE* dst, size_t rowLength, int rows, int 
 
 // Packed path: each byte is (S x (128 - w) + D x w) >> 7 in 16-bit lanes, saturated to a byte.
 // The largest lane value is 255 x 128 = 32640, so neither the products nor their sum wrap, and
-// sixteen bytes at a time give the same bytes as the four-byte groups the path is defined by. Per row the
-// groups cover the row length truncated to a multiple of 4, but at least one group; the 1 to 3 bytes left at
-// a row's end keep the destination's value.
+// sixteen bytes at a time give the same bytes as the four-byte groups the path is defined by.
+// Per row the groups cover the row length truncated to a multiple of 4, but at least one group;
+// the 1 to 3 bytes left at a row's end keep the destination's value.
 void BlendRowsPacked(const BYTE* src, BYTE* dst, size_t rowLength, int rows, int weight) {
     size_t handled = rowLength & ~static_cast<size_t>(3);
     if (handled == 0)

@@ -18,7 +18,7 @@
 //   under the ring lock. Should the writer reach a slot the cut has not copied yet (a cut that has
 //   fallen behind the frame rate), StoreFrame hands that slot's image to the clip and takes the
 //   clip's still-black image in exchange before it draws, so no frame of the span is lost and the
-//   writer never waits for the cut.
+//   writer waits at most for the one frame the cut is copying.
 // - Allocate waits until a running cut has ended and then rebuilds (a cut never sees a ring that
 //   is being torn down); a cut that starts during a rebuild waits for the rebuilt ring.
 //
