@@ -5,6 +5,7 @@
 #include "afx_coll.h"
 #include "afx_exceptions.h"
 #include "afx_file.h"
+#include "afx_filedialog.h"
 #include "afx_imagelist.h"
 #include "afx_object.h"
 #include "afx_string.h"
