@@ -9,6 +9,7 @@ packages=(
     xvfb xauth x11-apps imagemagick
     pulseaudio pulseaudio-utils
     fonts-ipafont-gothic fonts-liberation
+    ffmpeg
 )
 
 missing=()
