@@ -251,34 +251,14 @@ inline AviFile ReadAvi(const std::string& path) {
 
 // gtest prints results by name.
 inline void PrintTo(AviResult result, std::ostream* os) {
-    switch (result) {
-    case AviResult::Written:
-        *os << "Written";
-        return;
-    case AviResult::WrittenUncompressed:
-        *os << "WrittenUncompressed";
-        return;
-    case AviResult::Cancelled:
-        *os << "Cancelled";
-        return;
-    case AviResult::BadClip:
-        *os << "BadClip";
-        return;
-    case AviResult::BadFrameRate:
-        *os << "BadFrameRate";
-        return;
-    case AviResult::BadSound:
-        *os << "BadSound";
-        return;
-    case AviResult::CannotCreate:
-        *os << "CannotCreate";
-        return;
-    case AviResult::WriteFailed:
-        *os << "WriteFailed";
-        return;
-    case AviResult::CannotReplace:
-        *os << "CannotReplace";
-        return;
-    }
-    *os << "AviResult(" << static_cast<int>(result) << ")";
+    static const char* const names[] = {"Written",      "WrittenUncompressed", "Cancelled",
+                                        "BadClip",      "BadFrameRate",        "BadSound",
+                                        "CannotCreate", "WriteFailed",         "CannotReplace"};
+    static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(AviResult::CannotReplace) + 1,
+                  "a name for every result");
+    const auto index = static_cast<size_t>(result);
+    if (index < sizeof names / sizeof names[0])
+        *os << names[index];
+    else
+        *os << "AviResult(" << index << ")";
 }

@@ -105,6 +105,19 @@ protected:
                         compressor);
     }
 
+    // The folder holds clip.avi alone, and it reads back as clip at rate with sound.
+    void ExpectOnlyTheClip(const CFrameArray& clip, int rate, const std::vector<BYTE>& sound) {
+        EXPECT_EQ(std::vector<std::string>{"clip.avi"}, Listing());
+        const AviFile file = avi_test::ReadAvi(Path("clip.avi"));
+        ASSERT_EQ(S_OK, file.hrOpen);
+        EXPECT_EQ(2u, file.streamCount);
+        ASSERT_EQ(2u, file.streams.size());
+        EXPECT_EQ(streamtypeVIDEO, file.streams[0].info.fccType);
+        EXPECT_EQ(streamtypeAUDIO, file.streams[1].info.fccType);
+        ExpectVideo(file, clip, rate);
+        ExpectSound(file, sound);
+    }
+
     win::ComScope com_;
     avi_test::AviFolder folder_;
 };
@@ -149,16 +162,7 @@ TEST_F(AviWriterTest, SavedClipReadsBackWithEveryFrameAndTheWholeSound) {
         const std::vector<BYTE> sound = avi_test::MakeSound(c.soundBytes);
         CCompressorChoice uncompressed;
         ASSERT_EQ(AviResult::Written, Save(*clip, "clip.avi", c.rate, &sound, uncompressed));
-        EXPECT_EQ(std::vector<std::string>{"clip.avi"}, Listing());
-
-        const AviFile file = avi_test::ReadAvi(Path("clip.avi"));
-        ASSERT_EQ(S_OK, file.hrOpen);
-        EXPECT_EQ(2u, file.streamCount);
-        ASSERT_EQ(2u, file.streams.size());
-        EXPECT_EQ(streamtypeVIDEO, file.streams[0].info.fccType);
-        EXPECT_EQ(streamtypeAUDIO, file.streams[1].info.fccType);
-        ExpectVideo(file, *clip, c.rate);
-        ExpectSound(file, sound);
+        ExpectOnlyTheClip(*clip, c.rate, sound);
         DeleteFileA(Path("clip.avi").c_str());
     }
 }
@@ -216,11 +220,7 @@ TEST_F(AviWriterTest, CompressorThatCannotTakeTheFramesSavesThemUncompressed) {
         CCompressorChoice compressor;
         compressor.SetCompressor(handler, 10, 200);
         ASSERT_EQ(AviResult::WrittenUncompressed, Save(*clip, "clip.avi", 30, &sound, compressor));
-        EXPECT_EQ(std::vector<std::string>{"clip.avi"}, Listing());
-        const AviFile file = avi_test::ReadAvi(Path("clip.avi"));
-        ASSERT_EQ(S_OK, file.hrOpen);
-        ExpectVideo(file, *clip, 30);
-        ExpectSound(file, sound);
+        ExpectOnlyTheClip(*clip, 30, sound);
         DeleteFileA(Path("clip.avi").c_str());
     }
 }
@@ -283,11 +283,7 @@ TEST_F(AviWriterTest, ChooserConfirmedOrCancelledByTheUser) {
                 EXPECT_TRUE(old == ReadBytes(Path("clip.avi"))) << "the existing file changed";
             }
         } else {
-            EXPECT_EQ(std::vector<std::string>{"clip.avi"}, Listing());
-            const AviFile file = avi_test::ReadAvi(Path("clip.avi"));
-            ASSERT_EQ(S_OK, file.hrOpen);
-            ExpectVideo(file, *clip, 30);
-            ExpectSound(file, sound);
+            ExpectOnlyTheClip(*clip, 30, sound);
         }
         DeleteFileA(Path("clip.avi").c_str());
     }
@@ -311,12 +307,7 @@ TEST_F(AviWriterTest, SavingOverAnExistingFileReplacesItWhole) {
             ASSERT_TRUE(WriteBytes(Path("clip.avi"), "old bytes"));
         }
         ASSERT_EQ(AviResult::Written, Save(*clip, "clip.avi", 30, &sound, uncompressed));
-        EXPECT_EQ(std::vector<std::string>{"clip.avi"}, Listing());
-        const AviFile file = avi_test::ReadAvi(Path("clip.avi"));
-        ASSERT_EQ(S_OK, file.hrOpen);
-        EXPECT_EQ(2u, file.streams.size());
-        ExpectVideo(file, *clip, 30);
-        ExpectSound(file, sound);
+        ExpectOnlyTheClip(*clip, 30, sound);
         DeleteFileA(Path("clip.avi").c_str());
     }
 }
