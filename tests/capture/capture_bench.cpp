@@ -16,6 +16,7 @@
 #include "FrameDc.h"
 #include "FrameStore.h"
 #include "GdiProbe.h"
+#include "UniqueAny.h"
 #include "afx_app.h"
 
 namespace {
@@ -212,14 +213,13 @@ void ClipMaking() {
     // The caption drawn with GDI into each frame, as the clip maker would without CCaption.
     CFrameArray clip;
     store.CutInto(&clip);
-    HFONT hfont = CreateFontIndirectA(&font);
+    win::UniqueFont hfont(CreateFontIndirectA(&font));
     const double start = Now();
     for (int i = 0; i < clip.GetSize(); ++i) {
         CFrameDc dc(*clip.GetAt(i));
-        CCaption::Draw(dc.get(), hfont, "ZELKOR", 6);
+        CCaption::Draw(dc.get(), hfont.get(), "ZELKOR", 6);
     }
     const double gdiMs = Now() - start;
-    DeleteObject(hfont);
     std::printf("  %-46s %9.3f ms (%.0f x Prepare + ApplyTo)\n",
                 "caption drawn with GDI into each of 300 frames", gdiMs,
                 gdiMs / (Median(prepareMs) + Median(applyMs)));

@@ -18,6 +18,7 @@
 
 #include "AviWriter.h"
 #include "FrameArray.h"
+#include "UniqueAny.h"
 #include "test_paths.h"
 
 namespace avi_test {
@@ -185,12 +186,11 @@ inline AviFile ReadAvi(const std::string& path) {
     {
         // The header list sits at the start of the file.
         std::string head(64 * 1024, '\0');
-        HANDLE file =
-            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        win::UniqueFile file(
+            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         DWORD got = 0;
-        if (file != INVALID_HANDLE_VALUE) {
-            ReadFile(file, &head[0], static_cast<DWORD>(head.size()), &got, nullptr);
-            CloseHandle(file);
+        if (file) {
+            ReadFile(file.get(), &head[0], static_cast<DWORD>(head.size()), &got, nullptr);
         }
         head.resize(got);
         CollectStreamHeaders(head, 0, head.size(), &out.headers);

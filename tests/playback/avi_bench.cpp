@@ -15,6 +15,7 @@
 #include "AviTestClip.h"
 #include "AviWriter.h"
 #include "ComScope.h"
+#include "UniqueAny.h"
 
 namespace {
 
@@ -35,16 +36,17 @@ double TimeMs(const std::function<bool()>& op) {
 }
 
 bool PlainWrite(const std::string& path, const CFrameArray& clip, const std::vector<BYTE>& sound) {
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    win::UniqueFile file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return false;
     bool ok = true;
     DWORD put = 0;
     for (int i = 0; ok && i < clip.GetSize(); ++i)
-        ok = WriteFile(file, clip.GetAt(i)->GetBits(), clip.GetAt(i)->GetImageSize(), &put, nullptr) != FALSE;
-    ok = ok && WriteFile(file, sound.data(), static_cast<DWORD>(sound.size()), &put, nullptr);
-    return CloseHandle(file) && ok;
+        ok = WriteFile(file.get(), clip.GetAt(i)->GetBits(), clip.GetAt(i)->GetImageSize(), &put, nullptr) !=
+             FALSE;
+    ok = ok && WriteFile(file.get(), sound.data(), static_cast<DWORD>(sound.size()), &put, nullptr);
+    return file.close() && ok; // a write the disk refused may only show at the close
 }
 
 } // namespace

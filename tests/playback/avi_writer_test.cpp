@@ -11,6 +11,7 @@
 #include "AviTestClip.h"
 #include "AviWriter.h"
 #include "ComScope.h"
+#include "UniqueAny.h"
 #include "modal_dialog_helper.h"
 #include "test_paths.h"
 
@@ -361,13 +362,13 @@ TEST_F(AviWriterTest, FileInUseIsNotReplacedAndStaysAsItWas) {
     const std::string old = "open in another program";
     ASSERT_TRUE(WriteBytes(path, old));
     // Another program has the file open, sharing reading and writing but not its deletion.
-    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    win::UniqueFile held(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
     auto clip = avi_test::MakeClip(3, 64, 48);
     CCompressorChoice uncompressed;
     EXPECT_EQ(AviResult::CannotReplace, Save(*clip, "clip.avi", 30, nullptr, uncompressed));
-    CloseHandle(held);
+    held.reset();
     EXPECT_EQ(std::vector<std::string>{"clip.avi"}, Listing());
     EXPECT_TRUE(old == ReadBytes(path)) << "the file in use changed";
 }
