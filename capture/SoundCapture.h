@@ -11,6 +11,9 @@
 //         capture.TakeRingInto(block);           // or GetRing / GetRingSize / GetWritePos with
 //                                                // SoundBlock::TakeRing
 //     capture.Start();                           // capture again for the next press
+// The worker ends at most kBlockWaitMs after the delay, so GetPost() * 1000 + kStopWaitMs is an
+// ample timeout; waiting without one, as a polling loop on the thread's exit code does, is not
+// needed.
 // GetPost is the post time the ring was set up with; GetWaveFormat is the capture format for the
 // AVI export (null when there is no buffer holder, that is before Setup or after it ran out of
 // memory).
