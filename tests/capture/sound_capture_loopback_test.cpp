@@ -5,10 +5,13 @@
 // the right channel the next ten, each as one of 1024 levels 64 apart, so a sample that comes back
 // off by up to 31 still decodes exactly. In the block, every sample frame must then hold the count
 // one above the frame before it. A block the worker lost, copied twice, put at the wrong offset, or
-// a ring rotated at the wrong place, breaks that by thousands of counts at a block seam.
+// a ring rotated at the wrong place, breaks that by a whole block (5512 frames) or more at a block
+// seam.
 // The signal sits whole in one static output buffer played once, so the writer of the test cannot
-// starve the output; what the sound path itself may do now and then (a single frame dropped or
-// repeated) moves the count by one and is allowed for in small numbers, but never at a seam.
+// starve the output. What the sound path does on its own on a busy machine is allowed for, as
+// long as it stays well below a block: a mixing period that comes too late is heard as a stretch
+// of digital silence (measured: up to 90 ms in two seconds, in pieces of about 10 ms), after which
+// the signal goes on where it was or, now and then, a few milliseconds further on.
 #include <windows.h>
 
 #include <mmsystem.h>
@@ -19,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +41,9 @@ using soundtest::ClockMs;
 namespace {
 
 constexpr long kBlockFrames = 22048 / 4;
+// The most the sound path moves the signal by at one place on its own (measured: 188 frames); a
+// fault of the worker moves it by a whole block or more.
+constexpr long kSlip = kBlockFrames / 4;
 constexpr int kLevels = 1024;
 constexpr int kStep = 65536 / kLevels;
 
@@ -136,30 +143,52 @@ TEST(SoundCaptureLoopbackTest, TheRotatedRingHoldsThePlayedSoundInOrderAcrossEve
     const long count = block.GetSize() / 4;
     ASSERT_EQ(16 * kBlockFrames, count);
 
-    std::vector<long> n(static_cast<size_t>(count));
-    for (long i = 0; i < count; ++i)
-        n[i] = Decode(frames + 2 * i);
-    ASSERT_GE(n[0], 0);
-    ASSERT_LT(n[0], signalFrames) << "the oldest frame is not the signal (sample " << frames[0] << ", "
-                                  << frames[1] << ")";
+    // The frames that hold the signal, oldest first, with their counts. What is not the signal is
+    // digital silence: the output path fills a late mixing period with it, which delays the rest
+    // of the signal without losing any of it.
+    struct Heard {
+        long frame;
+        long count;
+    };
+    std::vector<Heard> heard;
+    for (long i = 0; i < count; ++i) {
+        const long c = Decode(frames + 2 * i);
+        if (c >= 0 && c < signalFrames)
+            heard.push_back({i, c});
+    }
+    const long silent = count - static_cast<long>(heard.size());
+    long longestSilence = 0;
+    for (size_t i = 1; i < heard.size(); ++i)
+        longestSilence = std::max(longestSilence, heard[i].frame - heard[i - 1].frame - 1);
+    // A block the worker never copied would be a whole block of the ring's first contents.
+    ASSERT_LT(longestSilence, kBlockFrames / 2) << "a stretch of the ring holds no signal";
+    ASSERT_LE(silent, kBlockFrames) << "the sound path dropped out too often to judge";
+    ASSERT_GE(heard.size(), 2u);
 
-    // Every block seam, the ring's rotation point among them (it falls on a seam).
+    // Every block seam, the ring's rotation point among them (it falls on a seam): the signal
+    // heard last before it and first after it follow each other.
+    size_t k = 1;
     for (long seam = kBlockFrames; seam < count; seam += kBlockFrames) {
         SCOPED_TRACE("seam at frame " + std::to_string(seam));
-        EXPECT_EQ(1, n[seam] - n[seam - 1]) << "count " << n[seam - 1] << " then " << n[seam];
+        while (k < heard.size() && heard[k].frame < seam)
+            ++k;
+        ASSERT_LT(k, heard.size());
+        EXPECT_LE(std::labs(heard[k].count - heard[k - 1].count - 1), kSlip)
+            << "count " << heard[k - 1].count << " at frame " << heard[k - 1].frame << ", then "
+            << heard[k].count << " at frame " << heard[k].frame;
     }
 
-    // Across the whole block: the count runs on by one a frame, give or take a few frames the
-    // sound path dropped or repeated on its own.
+    // Across the whole block: the count runs on by one, but for the few slips of the sound path.
     long irregular = 0;
-    for (long i = 1; i < count; ++i)
-        if (n[i] - n[i - 1] != 1)
+    for (size_t i = 1; i < heard.size(); ++i)
+        if (heard[i].count - heard[i - 1].count != 1)
             ++irregular;
-    const long span = n[count - 1] - n[0];
-    std::printf("[ figures  ] ring of %ld frames: counts %ld to %ld, %ld irregular steps\n", count, n[0],
-                n[count - 1], irregular);
-    EXPECT_LE(std::labs(span - (count - 1)), 8L)
-        << "the ring holds " << span + 1 << " frames of the signal's time";
-    EXPECT_LE(irregular, 8L);
+    const long span = heard.back().count - heard.front().count;
+    std::printf(
+        "[ figures  ] ring of %ld frames: counts %ld to %ld, %ld irregular steps, %ld frames of silence\n",
+        count, heard.front().count, heard.back().count, irregular, silent);
+    EXPECT_LE(std::labs(span + 1 - static_cast<long>(heard.size())), 2 * kSlip)
+        << "the ring holds " << heard.size() << " frames of " << span + 1 << " frames of the signal's time";
+    EXPECT_LE(irregular, 16L);
     EXPECT_TRUE(boxes.texts.empty());
 }
