@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 #include "AboutDlg.h"
@@ -107,9 +108,11 @@ BOOL CZarvexDlg::OnInitDialog() {
     SetItemInt(IDC_VOLUME_TEXT, m_nVolume);
     SendDlgItemMessageW(m_hWnd, IDC_POSITION, TBM_SETRANGE, FALSE, MAKELPARAM(0, 10000));
 
-    // Seam, in this order: fill the video device, format and sound device lists; allocate the
-    // frame ring at the size the channel asks for; build and run the capture graph; start sound
-    // capture.
+    // Seam: fill the video device and format lists (before the sound list).
+    FillSoundDevices();
+    // Seam: allocate the frame ring at the size the channel asks for; build and run the capture
+    // graph (before sound capture starts).
+    StartSoundCapture();
     return TRUE;
 }
 
@@ -179,12 +182,63 @@ void CZarvexDlg::OnCancel() {
 
 void CZarvexDlg::OnDestroy() {
     ExchangeSettings(FALSE);
-    // Seam: delete the sound capture (its thread gets at most 10 s), then stop and delete the
-    // capture graph.
+    // Deleting the sound capture joins its worker (for at most 10 s). It goes first, so that no
+    // worker is left running, on a delayed stop or otherwise, when the rest of the state goes.
+    m_pSoundCapture.reset();
+    // Seam: stop and delete the capture graph.
     // The header keeps our stale window handle; the filter sees with IsWindow that we are gone.
     m_pChannel.reset();
     m_clips.DeleteAll();
     m_sounds.DeleteAll();
+}
+
+void CZarvexDlg::FillSoundDevices() {
+    const HWND list = GetDlgItem(IDC_SOUND_DEVICE);
+    m_soundDevices.RemoveAll();
+    SendMessageW(list, CB_RESETCONTENT, 0, 0);
+    if (FAILED(EnumSoundCaptureDevices(m_soundDevices)) || m_soundDevices.IsEmpty()) {
+        EnableWindow(list, FALSE);
+        return;
+    }
+    for (int i = 0; i < m_soundDevices.GetSize(); ++i)
+        SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(m_soundDevices[i].szDescription));
+    const int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+    SendMessageW(list, CB_SETCURSEL, m_nSoundDevice >= 0 && m_nSoundDevice < count ? m_nSoundDevice : 0, 0);
+}
+
+void CZarvexDlg::StartSoundCapture() {
+    const int selected = static_cast<int>(SendDlgItemMessageW(m_hWnd, IDC_SOUND_DEVICE, CB_GETCURSEL, 0, 0));
+    if (selected < 0 || selected >= m_soundDevices.GetSize())
+        return; // no choice: the running capture, if any, goes on
+    // The old capture goes first: its worker is joined and its device released before the new one
+    // opens the device.
+    m_pSoundCapture.reset();
+    m_pSoundCapture = std::make_unique<CSoundCapture>();
+    if (m_pSoundCapture->Setup(m_soundDevices[selected], m_nPreTime, m_nEndTime))
+        (void)m_pSoundCapture->Start(); // fails only without a thread to run; clips then have silence
+    else
+        (void)AfxMessageBox("Error!", MB_OK); // only OK to answer
+}
+
+BOOL CZarvexDlg::OnHScroll(UINT code, UINT thumb, HWND slider) {
+    const int id = GetDlgCtrlID(slider);
+    if (id != IDC_PRE_TIME && id != IDC_END_TIME)
+        return FALSE;
+    const int position = code == SB_THUMBTRACK ? static_cast<int>(thumb)
+                                               : static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0));
+    if (id == IDC_PRE_TIME) {
+        m_nPreTime = position;
+        SetItemInt(IDC_PRE_TIME_TEXT, position);
+    } else {
+        m_nEndTime = position;
+        SetItemInt(IDC_END_TIME_TEXT, position);
+    }
+    // While the thumb is dragged only the number changes; the rings follow when it is let go.
+    if (code == TB_ENDTRACK) {
+        // Seam: ResetFrameStore rebuilds the frame ring first.
+        StartSoundCapture();
+    }
+    return FALSE;
 }
 
 void CZarvexDlg::RefillClipList() {
@@ -221,7 +275,7 @@ void CZarvexDlg::OnTopmost() {
     SetWindowPos(on ? &CWnd::wndTopMost : &CWnd::wndNoTopMost, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
-BOOL CZarvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM /*lParam*/, LRESULT* result) {
+BOOL CZarvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     switch (msg) {
     case WM_SYSCOMMAND:
         return OnSysCommand(wParam);
@@ -233,9 +287,15 @@ BOOL CZarvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM /*lParam*/, LRESULT* 
     case WM_DESTROY:
         OnDestroy();
         return TRUE;
+    case WM_HSCROLL:
+        return OnHScroll(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_TOPMOST && HIWORD(wParam) == BN_CLICKED) {
             OnTopmost();
+            return TRUE;
+        }
+        if (LOWORD(wParam) == IDC_SOUND_DEVICE && HIWORD(wParam) == CBN_SELCHANGE) {
+            StartSoundCapture();
             return TRUE;
         }
         return FALSE;

@@ -1,9 +1,11 @@
 // CZarvexDlg: the program's one modal dialog, which owns the whole state of the program.
 //
 // Threading: every handler runs on the dialog thread. Worker threads started by the dialog (clip
-// maker, player, sound capture) are added with their subsystems; while any of them may touch the
-// dialog's state the exit button is disabled, and OnCancel refuses to close the dialog then, so no
-// way of closing (exit button, Esc, close box, Alt+F4) destroys that state under them.
+// maker, player) are added with their subsystems; while any of them may touch the dialog's state
+// the exit button is disabled, and OnCancel refuses to close the dialog then, so no way of closing
+// (exit button, Esc, close box, Alt+F4) destroys that state under them. The sound capture's worker
+// touches nothing of the dialog but its CSoundCapture, which OnDestroy deletes (joining the
+// worker) before anything else goes, so it needs no such guard.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +16,7 @@
 #include "FrameStore.h"
 #include "SharedMem.h"
 #include "SoundBlock.h"
+#include "SoundCapture.h"
 #include "afx_imagelist.h"
 #include "afx_string.h"
 #include "afx_sync.h"
@@ -50,6 +53,13 @@ private:
     BOOL OnPaint();
     void OnTopmost();
     void SetItemInt(int id, int value);
+    // The time sliders 1002 and 1005; FALSE, so the framework's default processing follows.
+    BOOL OnHScroll(UINT code, UINT thumb, HWND slider);
+    // Fills m_soundDevices and list 1007, and selects entry m_nSoundDevice.
+    void FillSoundDevices();
+    // Replaces the sound capture by one for the device selected in 1007, sized for the current
+    // pre and post times; "Error!" when its set-up fails (the new capture is then kept unstarted).
+    void StartSoundCapture();
     // Rebuilds the clip list view and its thumbnails whole from m_clips.
     void RefillClipList();
 
@@ -75,8 +85,11 @@ private:
     CString m_strVideoDevice;
     // Seam: the chosen device's formats (m_formats) join here.
     int m_nVideoFormat = 0;
-    // Seam: the sound capture devices, m_pSoundCapture, m_pDirectSound and the sound output.
-    int m_nSoundDevice = 0;
+    CSoundDeviceArray m_soundDevices; // the system's sound capture devices, in list 1007's order
+    int m_nSoundDevice = 0;           // selected when the list is filled; never changed or saved
+    // Replaced whenever a sound device is chosen or a time slider is released.
+    std::unique_ptr<CSoundCapture> m_pSoundCapture;
+    // Seam: m_pDirectSound and the sound output.
     RECT m_rcSrc = {0, 0, 0, 0}; // x, y, width, height
     RECT m_rcDst = {0, 0, 0, 0}; // x, y, width, height
     int m_nOutWidth = 512;

@@ -11,10 +11,13 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ZarvexDlg.h"
+#include "afx_app.h"
 #include "afx_thread.h"
 
 namespace testing_support {
@@ -53,11 +56,38 @@ private:
     bool m_closed = false;
 };
 
-// Reaches the dialog's private state for the tests: the clips and their thumbnails.
+// Stands in for the user in front of the dialog's message boxes while it lives: records every text
+// shown (on whichever thread) and answers OK.
+class MessageBoxRecorder {
+public:
+    MessageBoxRecorder() {
+        AfxSetMessageBoxSink([this](const std::wstring& text, UINT) {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_texts.push_back(text);
+            return IDOK;
+        });
+    }
+    ~MessageBoxRecorder() { AfxSetMessageBoxSink(nullptr); }
+    MessageBoxRecorder(const MessageBoxRecorder&) = delete;
+    MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
+    std::vector<std::wstring> Texts() const {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_texts;
+    }
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<std::wstring> m_texts;
+};
+
+// Reaches the dialog's private state for the tests: the clips and their thumbnails, the sound
+// devices and the sound capture.
 struct ZarvexDlgTestAccess {
     static CClipArray& Clips(CZarvexDlg& dlg) { return dlg.m_clips; }
     static CImageList& Thumbnails(CZarvexDlg& dlg) { return dlg.m_thumbs; }
     static void RefillClipList(CZarvexDlg& dlg) { dlg.RefillClipList(); }
+    static CSoundDeviceArray& SoundDevices(CZarvexDlg& dlg) { return dlg.m_soundDevices; }
+    static CSoundCapture* SoundCapture(CZarvexDlg& dlg) { return dlg.m_pSoundCapture.get(); }
 };
 
 } // namespace testing_support

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FrameArray.h"
 #include "UniqueAny.h"
@@ -152,6 +153,7 @@ TEST(MainDialogSettingsTest, ValuesOutsideTheirControlsRangesAreClampedWhenLoade
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        testing_support::MessageBoxRecorder boxes;
         DialogThread dlg(StoredSettings(c.preTime, c.endTime, c.volume, c.soundDelay));
         ASSERT_TRUE(dlg.window()) << "the dialog did not appear";
         EXPECT_EQ(std::to_wstring(c.pre), ItemText(dlg, IDC_PRE_TIME_TEXT));
@@ -168,6 +170,10 @@ TEST(MainDialogSettingsTest, ValuesOutsideTheirControlsRangesAreClampedWhenLoade
         EXPECT_TRUE(Holds(saved, "EndTime=" + std::to_string(c.end))) << saved.value_or("(no file)");
         EXPECT_TRUE(Holds(saved, "Volume=" + std::to_string(c.vol))) << saved.value_or("(no file)");
         EXPECT_TRUE(Holds(saved, "SoundDelay=" + std::to_string(c.delay))) << saved.value_or("(no file)");
+        // No time at all before and after the press leaves no room for a sound ring: its set-up
+        // fails with its own message and the dialog's.
+        const std::vector<std::wstring> noRing = {L"Error2!", L"Error!"};
+        EXPECT_EQ(c.pre + c.end == 0 ? noRing : std::vector<std::wstring>{}, boxes.Texts());
     }
     EXPECT_FALSE(DialogThread::ReadSettings()) << "a test leaves no settings file behind";
 }

@@ -35,6 +35,8 @@ public:
     HWND Item(int id) const { return GetDlgItem(m_hwnd, id); }
     std::wstring ItemText(int id) const;
     DWORD ProcessId() const { return m_process.Id(); }
+    // The program's exit code once it has ended (0 after a normal shutdown); STILL_ACTIVE before.
+    DWORD ExitCode() const { return m_process.ExitCode(); }
 
     const std::wstring& Folder() const { return m_folder; }
     std::wstring IniPath() const { return m_folder + L"Zarvex.ini"; }

@@ -395,9 +395,13 @@ TEST_F(AppShellTest, EveryWayOfClosingRunsTheShutdown) {
         SCOPED_TRACE(Name(how));
         ZarvexProcess app;
         ASSERT_TRUE(app.Start()) << app.Failure();
+        // Sound capture runs from the start (the bench has sound devices), so its worker is there
+        // when the dialog closes.
+        EXPECT_GT(SendMessageW(app.Item(IDC_SOUND_DEVICE), CB_GETCOUNT, 0, 0), 0);
         RequestClose(app, how);
         ASSERT_TRUE(app.WaitForExit(10000));
         EXPECT_NE(std::string::npos, testing_support::ReadFileBytes(app.IniPath()).find("[Settings]\r\n"));
+        EXPECT_EQ(0u, app.ExitCode()) << "the shutdown did not end normally";
     }
 }
 
