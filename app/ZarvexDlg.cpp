@@ -31,6 +31,18 @@ const int kCaptureSideControls[] = {
     IDOK,         IDCANCEL,     IDC_VIDEO_DEVICE, IDC_VIDEO_FORMAT, IDC_SOUND_DEVICE,
     IDC_PRE_TIME, IDC_END_TIME, IDC_DELETE};
 
+// The press timer: while a press is armed or its clip is being made, it looks for a press that
+// cannot complete and for a clip maker's result whose message was lost.
+constexpr UINT_PTR kPressTimer = 1;
+constexpr UINT kPressTimerMs = 500;
+// An armed ring that has had no frame for this long is given up: the camera delivers nothing (no
+// graph, a device unplugged), and without frames the press would keep every capture-side control,
+// the exit button included, disabled for good. Three seconds are many frame periods at any rate a
+// capture device offers, and short enough for a user looking at a frozen window.
+constexpr DWORD kNoFrameMs = 3000;
+// How long the clip maker waits for the dialog to remove the oldest clip before it cuts anyway.
+constexpr DWORD kRemoveWaitMs = 5000;
+
 } // namespace
 
 CZarvexDlg::CZarvexDlg(CWnd* parent) : CDialog(IDD_ZARVEX_DIALOG, parent), m_strCaption("ZELKOR") {
@@ -169,7 +181,153 @@ void CZarvexDlg::EnableControls(BOOL bEnable) {
 
 void CZarvexDlg::OnOK() {
     // The capture button and the Enter key: the press arms the frame ring. The dialog never closes
-    // here. Seam: the capture press joins with the frame ring and the sound capture.
+    // here. The Enter key reaches this even while the button is disabled: one press at a time.
+    if (m_bArmed || m_clipMaker.IsBusy())
+        return;
+    EnableControls(FALSE);
+    if (m_pSoundCapture)
+        m_pSoundCapture->RequestStop(CSoundCapture::StopAfterDelay);
+    if (m_pRing)
+        m_pRing->ArmStop();
+    m_bArmed = true;
+    m_dwLastFrameTick = GetTickCount();
+    if (!m_bPressTimer)
+        m_bPressTimer = SetTimer(m_hWnd, kPressTimer, kPressTimerMs, nullptr) != 0;
+    if (!m_bPressTimer)
+        AbandonPress(); // without the timer nothing could give the controls back
+}
+
+void CZarvexDlg::OnFrameStored(BOOL bCompleted) {
+    m_dwLastFrameTick = GetTickCount();
+    if (bCompleted && m_bArmed)
+        OnRingCompleted();
+}
+
+void CZarvexDlg::OnRingCompleted() {
+    m_bArmed = false;
+    m_pCutRing = m_pRing;
+    CClipMaker::Job job;
+    job.pRing = m_pCutRing;
+    job.nGeneration = m_pCutRing ? m_pCutRing->GetGeneration() : CFrameStore::kAnyGeneration;
+    job.pSound = m_pSoundCapture.get();
+    // The thread stops by itself post seconds after the press, which is about now; the bound
+    // leaves it the post time again plus the stop wait of the sound capture.
+    if (m_pSoundCapture)
+        job.dwSoundWaitMs =
+            static_cast<DWORD>(m_pSoundCapture->GetPost()) * 1000 + CSoundCapture::kStopWaitMs;
+    job.lfCaption = m_lfCaption;
+    job.strCaption = static_cast<const char*>(m_strCaption);
+    job.ask = [] { return AfxMessageBox(IDS_MEMORY_QUESTION, MB_OKCANCEL); };
+    const HWND hwnd = m_hWnd;
+    job.removeOldest = [hwnd] {
+        DWORD_PTR result = 0;
+        // A dialog that does not answer in time keeps its clips; the maker cuts anyway, and a late
+        // handling of the message removes nothing (CClipMaker::ClaimRemoval).
+        (void)SendMessageTimeoutW(hwnd, WM_CLIP_REMOVE_OLDEST, 0, 0, SMTO_NORMAL, kRemoveWaitMs, &result);
+    };
+    job.done = [hwnd] {
+        // A lost post is made up for by the press timer, which looks for the result as well.
+        (void)LOG_IF_WIN32_FALSE(PostMessageW(hwnd, WM_CLIP_MADE, 0, 0));
+    };
+    if (!m_clipMaker.Start(std::move(job))) {
+        win::LogFailure(__FILE__, __LINE__, "clip maker", "could not start", 0);
+        AbandonPress();
+    }
+}
+
+void CZarvexDlg::OnClipMade() {
+    CClipMaker::Result result;
+    if (!m_clipMaker.TakeResult(result))
+        return;
+    if (result.pClip) {
+        // The clip and its block go in together or not at all: clip i and block i belong together.
+        bool added = false;
+        try {
+            m_clips.Add(result.pClip.get());
+            result.pClip.release();
+            added = true;
+            if (result.pSound) {
+                m_sounds.Add(result.pSound.get());
+                result.pSound.release();
+            }
+        } catch (const std::bad_alloc&) {
+            if (added)
+                m_clips.RemoveAt(m_clips.GetSize() - 1);
+            AfxReportMemoryException();
+        }
+    }
+    RefillClipList();
+    StopPressTimer();
+    EnableControls(TRUE);
+    (void)CheckFreeMemory(TRUE); // shows the free figure; the room is the next press's question
+}
+
+void CZarvexDlg::OnRemoveOldest() {
+    if (!m_clipMaker.ClaimRemoval())
+        return;
+    m_clips.RemoveAt(0);  // nothing when the list is empty
+    m_sounds.RemoveAt(0); // nothing when no clip had sound
+    RefillClipList();
+}
+
+void CZarvexDlg::AbandonPress() {
+    m_bArmed = false;
+    if (m_pRing)
+        m_pRing->Disarm();
+    // The sound capture was told to stop after the post time; it runs again for the next press.
+    if (m_pSoundCapture)
+        (void)m_pSoundCapture->Start(); // fails only without a thread to run; clips then have silence
+    if (!m_clipMaker.IsBusy())
+        StopPressTimer();
+    EnableControls(TRUE);
+}
+
+void CZarvexDlg::OnTimer(UINT_PTR id) {
+    if (id != kPressTimer)
+        return;
+    if (m_bArmed && GetTickCount() - m_dwLastFrameTick >= kNoFrameMs)
+        AbandonPress();
+    else if (!m_bArmed && m_clipMaker.IsBusy())
+        OnClipMade(); // takes a result whose message was lost; nothing while the maker runs
+    else if (!m_bArmed)
+        StopPressTimer();
+}
+
+void CZarvexDlg::StopPressTimer() {
+    if (m_bPressTimer)
+        (void)KillTimer(m_hWnd, kPressTimer); // a timer already gone needs no killing
+    m_bPressTimer = false;
+}
+
+int CZarvexDlg::GetSelectedClip() const {
+    const HWND list = GetDlgItem(IDC_CLIP_LIST);
+    const int selected =
+        static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    if (selected >= 0)
+        return selected;
+    return SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0 ? 0 : -1;
+}
+
+void CZarvexDlg::OnDelete() {
+    const int index = GetSelectedClip();
+    if (index >= 0 && index < m_clips.GetSize()) {
+        m_clips.RemoveAt(index);
+        m_sounds.RemoveAt(index); // nothing when this clip had no sound block
+        RefillClipList();
+    }
+    (void)CheckFreeMemory(TRUE); // only the free figure is refreshed: the ring did not change
+}
+
+BOOL CZarvexDlg::CheckFreeMemory(BOOL bShow) {
+    MEMORYSTATUS status = {};
+    status.dwLength = sizeof status;
+    GlobalMemoryStatus(&status);
+    if (bShow) {
+        CString text;
+        text.Format("%d MB", static_cast<int>(static_cast<ULONGLONG>(status.dwAvailPhys) >> 20));
+        SetDlgItemTextA(m_hWnd, IDC_FREE_MEMORY, text);
+    }
+    return CFrameStore::HasRoomForClip(m_pRing, status.dwAvailPhys);
 }
 
 void CZarvexDlg::OnCancel() {
@@ -182,6 +340,11 @@ void CZarvexDlg::OnCancel() {
 
 void CZarvexDlg::OnDestroy() {
     ExchangeSettings(FALSE);
+    // The clip maker reads the ring and the sound capture: it is stopped and joined before either
+    // goes. A worker that did not end within the bound still has them, and the log says so.
+    StopPressTimer();
+    if (!m_clipMaker.Stop(CClipMaker::kJoinMs))
+        win::LogFailure(__FILE__, __LINE__, "clip maker", "did not end at shutdown", 0);
     // Deleting the sound capture joins its worker (for at most 10 s). It goes first, so that no
     // worker is left running, on a delayed stop or otherwise, when the rest of the state goes.
     m_pSoundCapture.reset();
@@ -289,7 +452,20 @@ BOOL CZarvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
         return TRUE;
     case WM_HSCROLL:
         return OnHScroll(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_TIMER:
+        OnTimer(wParam);
+        return TRUE;
+    case WM_CLIP_MADE:
+        OnClipMade();
+        return TRUE;
+    case WM_CLIP_REMOVE_OLDEST:
+        OnRemoveOldest();
+        return TRUE;
     case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_DELETE && HIWORD(wParam) == BN_CLICKED) {
+            OnDelete();
+            return TRUE;
+        }
         if (LOWORD(wParam) == IDC_TOPMOST && HIWORD(wParam) == BN_CLICKED) {
             OnTopmost();
             return TRUE;

@@ -6,6 +6,11 @@
 // (exit button, Esc, close box, Alt+F4) destroys that state under them. The sound capture's worker
 // touches nothing of the dialog but its CSoundCapture, which OnDestroy deletes (joining the
 // worker) before anything else goes, so it needs no such guard.
+// The clip maker (CClipMaker) reads the ring and the sound capture, never the lists or the
+// controls: it hands its clip back with WM_CLIP_MADE, and asks for the oldest clip's removal with
+// a bounded send of WM_CLIP_REMOVE_OLDEST, so m_clips and m_sounds change on this thread only.
+// OnDestroy stops and joins it (bounded, handling its sends meanwhile) before the sound capture,
+// the ring or the lists go.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +19,7 @@
 
 #include "ComScope.h"
 #include "FrameStore.h"
+#include "ClipMaker.h"
 #include "SharedMem.h"
 #include "SoundBlock.h"
 #include "SoundCapture.h"
@@ -25,6 +31,11 @@
 namespace testing_support {
 struct ZarvexDlgTestAccess;
 }
+
+// Posted by the clip maker when its result waits (CClipMaker::TakeResult).
+constexpr UINT WM_CLIP_MADE = WM_APP + 1;
+// Sent by the clip maker, with a bounded wait, when the user chose to remove the oldest clip.
+constexpr UINT WM_CLIP_REMOVE_OLDEST = WM_APP + 2;
 
 class CZarvexDlg : public CDialog {
 public:
@@ -62,6 +73,25 @@ private:
     void StartSoundCapture();
     // Rebuilds the clip list view and its thumbnails whole from m_clips.
     void RefillClipList();
+    // The first selected list item; 0 when items exist but none is selected; -1 for an empty list.
+    int GetSelectedClip() const;
+    // Button 3: deletes the selected clip and its sound block, then refreshes the free figure.
+    void OnDelete();
+    // Shows the free physical memory in 1020 when bShow; TRUE when there is room for a clip.
+    BOOL CheckFreeMemory(BOOL bShow);
+
+    // The press, from the ring's completion on. OnRingCompleted starts the clip maker on the ring
+    // that just completed; OnClipMade takes its result into the lists; OnRemoveOldest is the
+    // removal the memory question asked for.
+    void OnFrameStored(BOOL bCompleted);
+    void OnRingCompleted();
+    void OnClipMade();
+    void OnRemoveOldest();
+    // The way out of a press that cannot complete (no frames for kNoFrameMs, or the ring rebuilt
+    // while armed): disarms, captures sound again and gives the controls back.
+    void AbandonPress();
+    void OnTimer(UINT_PTR id);
+    void StopPressTimer();
 
     // Declaration order is construction order; the COM scope is made first and destroyed last.
     // Its result is not examined: a failure shows up later as failing COM calls, which every user
@@ -100,4 +130,10 @@ private:
     CString m_strCaption;
     LOGFONTA m_lfCaption = {};
     HICON m_hIcon = nullptr;
+    // The press: armed from OnOK until the ring completes (or the press is abandoned), then the
+    // clip maker's until OnClipMade. m_dwLastFrameTick: when the ring last took a frame or was armed.
+    bool m_bArmed = false;
+    DWORD m_dwLastFrameTick = 0;
+    bool m_bPressTimer = false;
+    CClipMaker m_clipMaker; // stopped in OnDestroy; declared last, so also destroyed first
 };

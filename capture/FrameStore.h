@@ -72,6 +72,8 @@ public:
     // The capture press: the store completes after fps x post more frames (a whole ring when
     // post is 0). Nothing is armed when there are no slots.
     void ArmStop();
+    // Forgets the press: the store no longer completes (the way out of a press no frame follows).
+    void Disarm() { m_nStopIndex = -1; }
 
     // Replaces the clip's frames by N new images: frame k is slot (cut index + 1 + k) mod N for
     // k = 0..N - 2 as the ring stood when the cut began, and frame N - 1 stays black. 1 done.
