@@ -77,14 +77,43 @@ std::optional<std::string> DialogThread::ReadSettings() {
     return ReadFileBytes(SettingsPathW());
 }
 
+namespace {
+constexpr UINT kCallMessage = WM_APP + 0x100;
+const wchar_t kCallClass[] = L"ZarvexDialogTestCall";
+} // namespace
+
+LRESULT CALLBACK DialogThread::CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg != kCallMessage)
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    auto* self = reinterpret_cast<DialogThread*>(wParam);
+    (*reinterpret_cast<const std::function<void(CZarvexDlg&)>*>(lParam))(*self->m_dlg);
+    return 1;
+}
+
+bool DialogThread::Call(const std::function<void(CZarvexDlg&)>& f) {
+    DWORD_PTR done = 0;
+    return m_hwndCall && !m_closed &&
+           SendMessageTimeoutW(m_hwndCall, kCallMessage, reinterpret_cast<WPARAM>(this),
+                               reinterpret_cast<LPARAM>(&f), SMTO_NORMAL, 30000, &done) &&
+           done == 1;
+}
+
 UINT __cdecl DialogThread::Run(LPVOID param) {
     auto* self = static_cast<DialogThread*>(param);
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = &DialogThread::CallProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kCallClass;
+    RegisterClassW(&wc); // a second dialog in the same run finds the class registered
+    self->m_hwndCall = CreateWindowExW(0, kCallClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                       GetModuleHandleW(nullptr), nullptr);
     CZarvexDlg dlg(nullptr);
     self->m_dlg = &dlg;
     SetEvent(self->m_ready.get());
     dlg.DoModal();
     if (self->m_afterClose)
         self->m_afterClose(dlg);
+    DestroyWindow(self->m_hwndCall);
     return 0;
 }
 

@@ -42,29 +42,35 @@ public:
     // dialog object is, so it sees the members as the shutdown left them.
     bool Close(std::function<void(CZarvexDlg&)> afterClose = nullptr);
 
+    // Runs f on the dialog thread, between two of the dialog's messages, and returns when it has
+    // run; false when it could not be run within 30 s.
+    bool Call(const std::function<void(CZarvexDlg&)>& f);
+
     // The settings file's bytes, or nullopt when there is none.
     static std::optional<std::string> ReadSettings();
 
 private:
     static UINT __cdecl Run(LPVOID self);
+    static LRESULT CALLBACK CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     std::function<void(CZarvexDlg&)> m_afterClose;
     win::UniqueHandle m_ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     CZarvexDlg* m_dlg = nullptr; // lives on the dialog thread's stack; set before m_ready
     std::unique_ptr<CWinThread> m_thread;
     HWND m_hwnd = nullptr;
+    HWND m_hwndCall = nullptr; // a message-only window of the dialog thread that runs Call's functions
     bool m_closed = false;
 };
 
 // Stands in for the user in front of the dialog's message boxes while it lives: records every text
-// shown (on whichever thread) and answers OK.
+// shown (on whichever thread) and answers OK, or the answer given.
 class MessageBoxRecorder {
 public:
-    MessageBoxRecorder() {
-        AfxSetMessageBoxSink([this](const std::wstring& text, UINT) {
+    explicit MessageBoxRecorder(int answer = IDOK) {
+        AfxSetMessageBoxSink([this, answer](const std::wstring& text, UINT) {
             std::lock_guard<std::mutex> hold(m_lock);
             m_texts.push_back(text);
-            return IDOK;
+            return answer;
         });
     }
     ~MessageBoxRecorder() { AfxSetMessageBoxSink(nullptr); }
@@ -88,6 +94,10 @@ struct ZarvexDlgTestAccess {
     static void RefillClipList(CZarvexDlg& dlg) { dlg.RefillClipList(); }
     static CSoundDeviceArray& SoundDevices(CZarvexDlg& dlg) { return dlg.m_soundDevices; }
     static CSoundCapture* SoundCapture(CZarvexDlg& dlg) { return dlg.m_pSoundCapture.get(); }
+    static CSoundBlockArray& Sounds(CZarvexDlg& dlg) { return dlg.m_sounds; }
+    static CClipMaker& ClipMaker(CZarvexDlg& dlg) { return dlg.m_clipMaker; }
+    static CFrameStore& Ring(CZarvexDlg& dlg) { return dlg.m_ring; }
+    static bool IsArmed(const CZarvexDlg& dlg) { return dlg.m_bArmed; }
 };
 
 } // namespace testing_support
