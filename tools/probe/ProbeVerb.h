@@ -16,10 +16,10 @@ using VerbFunction = bool (*)(const VerbArgs& args, std::wstring* pOut, std::wst
 bool ParseInt(const std::wstring& text, int* pValue);
 // A timeout argument in milliseconds, or fallback when the argument is absent.
 bool ParseTimeout(const VerbArgs& args, size_t index, DWORD fallback, DWORD* pTimeout);
-// The top-level window of a spec (ProbeWindows.h's FindTopLevel), or a reason.
-HWND RequireWindow(const std::wstring& spec, std::wstring* pWhy);
-// The control with this id in the window of a spec, or a reason.
-HWND RequireControl(const std::wstring& spec, const std::wstring& id, std::wstring* pWhy);
+// The top-level window matching a title pattern (ProbeWindows.h's FindTopLevel), or a reason.
+HWND RequireWindow(const std::wstring& pattern, std::wstring* pWhy);
+// The control with this id in the window matching a title pattern, or a reason.
+HWND RequireControl(const std::wstring& pattern, const std::wstring& id, std::wstring* pWhy);
 // Polls done() every 50 ms until it is true or timeoutMs has passed; true when it became true.
 template <typename Condition> bool PollUntil(DWORD timeoutMs, Condition done) {
     const ULONGLONG start = GetTickCount64();

@@ -20,26 +20,26 @@ bool IsDialogBox(HWND window) {
     return lstrcmpW(name, L"#32770") == 0;
 }
 
-bool TitleMatches(const std::wstring& title, const std::wstring& spec) {
-    if (!spec.empty() && spec.back() == L'*')
-        return title.compare(0, spec.size() - 1, spec, 0, spec.size() - 1) == 0;
-    return title == spec;
+bool TitleMatches(const std::wstring& title, const std::wstring& pattern) {
+    if (!pattern.empty() && pattern.back() == L'*')
+        return title.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0;
+    return title == pattern;
 }
 
 } // namespace
 
-HWND FindTopLevel(const std::wstring& spec) {
+HWND FindTopLevel(const std::wstring& pattern) {
     struct Search {
-        const std::wstring* spec;
+        const std::wstring* pattern;
         HWND visible = nullptr;
         HWND hidden = nullptr;
     } search;
-    search.spec = &spec;
+    search.pattern = &pattern;
     EnumWindows(
         [](HWND window, LPARAM param) noexcept -> BOOL {
             Search* s = reinterpret_cast<Search*>(param);
             try {
-                if (!TitleMatches(TitleOf(window), *s->spec))
+                if (!TitleMatches(TitleOf(window), *s->pattern))
                     return TRUE;
             } catch (...) {
                 return TRUE; // no memory for a title: that window is not the one

@@ -15,7 +15,7 @@ constexpr UINT kAnswerTimeoutMs = 20000;
 
 // A top-level window by its title: "<title>" exactly, or "<prefix>*" for any title beginning with
 // prefix. A visible window is preferred to a hidden one. Null when there is none.
-HWND FindTopLevel(const std::wstring& spec);
+HWND FindTopLevel(const std::wstring& pattern);
 
 // The control with this id among window's descendants (a control inside a group or a child
 // dialog still counts). Null when there is none.

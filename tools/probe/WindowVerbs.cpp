@@ -31,25 +31,25 @@ bool ParseTimeout(const VerbArgs& args, size_t index, DWORD fallback, DWORD* pTi
     return true;
 }
 
-HWND RequireWindow(const std::wstring& spec, std::wstring* pWhy) {
-    HWND window = FindTopLevel(spec);
+HWND RequireWindow(const std::wstring& pattern, std::wstring* pWhy) {
+    HWND window = FindTopLevel(pattern);
     if (!window)
-        *pWhy = L"no window titled \"" + spec + L"\"";
+        *pWhy = L"no window titled \"" + pattern + L"\"";
     return window;
 }
 
-HWND RequireControl(const std::wstring& spec, const std::wstring& id, std::wstring* pWhy) {
+HWND RequireControl(const std::wstring& pattern, const std::wstring& id, std::wstring* pWhy) {
     int value = 0;
     if (!ParseInt(id, &value)) {
         *pWhy = L"not a control id: " + id;
         return nullptr;
     }
-    HWND window = RequireWindow(spec, pWhy);
+    HWND window = RequireWindow(pattern, pWhy);
     if (!window)
         return nullptr;
     HWND control = FindControl(window, value);
     if (!control)
-        *pWhy = L"no control " + id + L" in \"" + spec + L"\"";
+        *pWhy = L"no control " + id + L" in \"" + pattern + L"\"";
     return control;
 }
 

@@ -53,8 +53,10 @@ int Run(HINSTANCE instance, int showCommand, const ViewerOptions& options) {
     if (!graph.StopAndJoin(CGraphThread::kStopTimeoutMs)) {
         ReportError(L"\"" + options.device + L"\" did not stop within " +
                     std::to_wstring(CGraphThread::kStopTimeoutMs / 1000) + L" s; ending");
-        // ~CGraphThread ends the process with kExitStopTimedOut.
-        return kExitStopTimedOut;
+        // The stuck thread still uses the graph, the grabber and this frame's objects, so none of
+        // them may be freed: the process ends here, without the modules' detach code either.
+        (void)TerminateProcess(GetCurrentProcess(), kExitStopTimedOut);
+        return kExitStopTimedOut; // not reached
     }
     if (window.LastReport().state != CGraphThread::State::Failed)
         ReportLine(L"frames " + std::to_wstring(grabber.Delivered()));
