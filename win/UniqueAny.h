@@ -150,4 +150,50 @@ private:
     HDC m_hdc;
 };
 
+// Memory committed in another process with VirtualAllocEx, released there (MEM_RELEASE) when the
+// holder goes. The process handle stays the caller's and must outlive the holder; it needs
+// PROCESS_VM_OPERATION. This is how another process's controls get the structures that their
+// messages point at (a list view's LVITEM).
+class UniqueRemoteMemory {
+public:
+    UniqueRemoteMemory() noexcept = default;
+    // Commits size bytes of read-write memory in process; empty when that fails (last error set).
+    UniqueRemoteMemory(HANDLE process, SIZE_T size) noexcept
+        : m_process(process),
+          m_p(::VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {}
+    ~UniqueRemoteMemory() { reset(); }
+    UniqueRemoteMemory(UniqueRemoteMemory&& other) noexcept : m_process(other.m_process), m_p(other.m_p) {
+        other.m_p = nullptr;
+    }
+    UniqueRemoteMemory& operator=(UniqueRemoteMemory&& other) noexcept {
+        if (this != &other) {
+            reset();
+            m_process = other.m_process;
+            m_p = other.m_p;
+            other.m_p = nullptr;
+        }
+        return *this;
+    }
+    UniqueRemoteMemory(const UniqueRemoteMemory&) = delete;
+    UniqueRemoteMemory& operator=(const UniqueRemoteMemory&) = delete;
+
+    // The address in the other process: meaningful there only.
+    void* get() const noexcept { return m_p; }
+    explicit operator bool() const noexcept { return m_p != nullptr; }
+
+    void reset() noexcept {
+        if (!m_p)
+            return;
+        const DWORD dwError = ::GetLastError();
+        // Fails only when the process has ended, which took the memory with it.
+        (void)::VirtualFreeEx(m_process, m_p, 0, MEM_RELEASE);
+        ::SetLastError(dwError);
+        m_p = nullptr;
+    }
+
+private:
+    HANDLE m_process = nullptr;
+    void* m_p = nullptr;
+};
+
 } // namespace win

@@ -39,6 +39,27 @@ std::string ReadFileBytes(const std::wstring& path) {
     return out;
 }
 
+void RemoveFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const win::UniqueFindHandle search(FindFirstFileW((folder + L"*").c_str(), &found));
+    if (search) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring path = folder + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveFolder(path + L"\\");
+                continue;
+            }
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            for (int attempt = 0; attempt < 50 && !DeleteFileW(path.c_str()); ++attempt)
+                Sleep(20);
+        } while (FindNextFileW(search.get(), &found));
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     win::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     if (!file)

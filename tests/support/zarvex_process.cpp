@@ -31,29 +31,6 @@ BOOL CALLBACK FindProc(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
-// Removes a folder and everything in it. An executable whose process has only just ended may
-// stay busy for a moment, so each file gets a few tries.
-void RemoveFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    const win::UniqueFindHandle search(FindFirstFileW((folder + L"*").c_str(), &found));
-    if (search) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            const std::wstring path = folder + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveFolder(path + L"\\");
-                continue;
-            }
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            for (int attempt = 0; attempt < 50 && !DeleteFileW(path.c_str()); ++attempt)
-                Sleep(20);
-        } while (FindNextFileW(search.get(), &found));
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
 } // namespace
 
 ZarvexProcess::ZarvexProcess() : m_folder(MakeTempFolder(L"app")) {

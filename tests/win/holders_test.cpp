@@ -104,6 +104,36 @@ TEST(UniqueAnyTest, GlobalAndVirtualMemoryAreReleasedWhole) {
     EXPECT_FALSE(block);
 }
 
+// The holder frees in the process it allocated in; this process stands in for the other one,
+// through a handle of its own that is not the pseudo-handle.
+TEST(UniqueAnyTest, RemoteMemoryIsReleasedInItsProcessAndMovesWithItsOwner) {
+    win::UniqueHandle self(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
+                                       FALSE, GetCurrentProcessId()));
+    ASSERT_TRUE(self);
+    win::UniqueRemoteMemory first(self.get(), 2 * 65536);
+    ASSERT_TRUE(first);
+    void* raw = first.get();
+    const BYTE value = 7;
+    SIZE_T written = 0;
+    ASSERT_TRUE(WriteProcessMemory(self.get(), static_cast<BYTE*>(raw) + 2 * 65536 - 1, &value, 1, &written));
+    EXPECT_EQ(1u, written) << "the whole size is committed";
+
+    win::UniqueRemoteMemory second(std::move(first));
+    EXPECT_FALSE(first);
+    EXPECT_EQ(raw, second.get());
+    MEMORY_BASIC_INFORMATION info = {};
+    {
+        win::UniqueRemoteMemory third;
+        third = std::move(second);
+        ASSERT_EQ(sizeof info, VirtualQuery(raw, &info, sizeof info));
+        EXPECT_EQ(DWORD{MEM_COMMIT}, info.State) << "a move frees nothing";
+        SetLastError(0xdeadbeef);
+    }
+    EXPECT_EQ(0xdeadbeefu, GetLastError()) << "releasing must not hide the caller's error";
+    ASSERT_EQ(sizeof info, VirtualQuery(raw, &info, sizeof info));
+    EXPECT_EQ(DWORD{MEM_FREE}, info.State) << "released once, whole";
+}
+
 TEST(UniqueAnyTest, DcAndGdiObjectsAreFreedByTheirOwnFunctions) {
     HDC rawDc = CreateCompatibleDC(nullptr);
     HBITMAP rawBitmap = CreateCompatibleBitmap(rawDc, 4, 4);
