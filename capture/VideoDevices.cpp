@@ -55,14 +55,15 @@ ComPtr<IPin> FormatPin(IBaseFilter* device) {
     ComPtr<IEnumPins> pins;
     if (FAILED(device->EnumPins(pins.GetAddressOf())))
         return nullptr;
-    ComPtr<IPin> pin;
+    ComPtr<IPin> pin, last;
     while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
         PIN_DIRECTION direction;
         if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT &&
             IsCaptureOrPreviewPin(pin.Get()))
             return pin;
+        last = pin;
     }
-    return pin;
+    return last;
 }
 
 } // namespace
