@@ -72,6 +72,10 @@ public:
             m_hr = REGDB_E_CLASSNOTREG;
             return;
         }
+        // A listing of this spare, or its capability list, left behind by a test that died goes
+        // first; at most one listing of a spare exists at a time.
+        RemoveListingsOf(m_clsid);
+        (void)RegDeleteValueW(m_classKey.get(), TESTCAM_CAPABILITIES_VALUE); // usually not there
         if (capabilities) {
             const DWORD cb = static_cast<DWORD>((lstrlenW(capabilities) + 1) * sizeof(wchar_t));
             if (RegSetValueExW(m_classKey.get(), TESTCAM_CAPABILITIES_VALUE, 0, REG_SZ,
@@ -108,6 +112,29 @@ public:
     const CLSID& Clsid() const { return m_clsid; }
 
 private:
+    static void RemoveListingsOf(REFCLSID clsid) {
+        win::UniqueRegKey root;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, DeviceInstanceRoot().c_str(), 0, KEY_ALL_ACCESS, root.put()) !=
+            ERROR_SUCCESS)
+            return;
+        const std::wstring wanted = GuidText(clsid);
+        std::vector<std::wstring> stale;
+        for (DWORD i = 0;; ++i) {
+            wchar_t name[256];
+            DWORD cch = 256;
+            if (RegEnumKeyExW(root.get(), i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            wchar_t value[64] = {};
+            DWORD cb = sizeof value - sizeof value[0];
+            if (RegGetValueW(root.get(), name, L"CLSID", RRF_RT_REG_SZ, nullptr, value, &cb) ==
+                    ERROR_SUCCESS &&
+                lstrcmpiW(value, wanted.c_str()) == 0)
+                stale.push_back(name);
+        }
+        for (const std::wstring& key : stale)
+            (void)RegDeleteTreeW(root.get(), key.c_str()); // gone already is as good
+    }
+
     bool ClassKey(REGSAM access, win::UniqueRegKey* key) const {
         const std::wstring path = L"CLSID\\" + GuidText(m_clsid);
         win::UniqueRegKey server;
