@@ -20,7 +20,7 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 // No category: the pin has no IKsPropertySet at all.
-struct PinSpec {
+struct PinShape {
     const GUID* category;
     LONG width; // of the pin's one capability
 };
@@ -28,11 +28,11 @@ struct PinSpec {
 COM_CLASSES_BEGIN
 class CCategoryPin : public CCaptureStream {
 public:
-    CCategoryPin(HRESULT* phr, CSource* filter, const PinSpec& spec)
-        : CCaptureStream(L"category pin", phr, filter, L"Out"), m_spec(spec) {}
+    CCategoryPin(HRESULT* phr, CSource* filter, const PinShape& shape)
+        : CCaptureStream(L"category pin", phr, filter, L"Out"), m_shape(shape) {}
 
     STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IKsPropertySet && !m_spec.category) {
+        if (riid == IID_IKsPropertySet && !m_shape.category) {
             *ppv = nullptr;
             return E_NOINTERFACE;
         }
@@ -40,13 +40,13 @@ public:
     }
     STDMETHODIMP Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD cbData,
                      DWORD* returned) override {
-        return GetPinCategoryProperty(set, id, data, cbData, returned, *m_spec.category);
+        return GetPinCategoryProperty(set, id, data, cbData, returned, *m_shape.category);
     }
     STDMETHODIMP SetFormat(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
 
     using CSourceStream::GetMediaType;
     HRESULT GetMediaType(CMediaType* pmt) override {
-        return BuildRgb24VideoType(m_spec.width, 100, 333333, pmt);
+        return BuildRgb24VideoType(m_shape.width, 100, 333333, pmt);
     }
     HRESULT FillBuffer(IMediaSample*) override { return S_FALSE; }
     HRESULT DecideBufferSize(IMemAllocator*, ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
@@ -59,21 +59,21 @@ protected:
     }
 
 private:
-    const PinSpec m_spec;
+    const PinShape m_shape;
 };
 
 class CPinChoiceDevice : public CSource {
 public:
-    CPinChoiceDevice(const std::vector<PinSpec>& pins, HRESULT* phr)
+    CPinChoiceDevice(const std::vector<PinShape>& pins, HRESULT* phr)
         : CSource(L"pin choice", nullptr, GUID{}) {
         CAutoLock lock(&m_cStateLock);
-        for (const PinSpec& spec : pins)
-            new CCategoryPin(phr, this, spec); // the pin adds itself; the filter deletes it
+        for (const PinShape& shape : pins)
+            new CCategoryPin(phr, this, shape); // the pin adds itself; the filter deletes it
     }
 };
 COM_CLASSES_END
 
-ComPtr<IBaseFilter> MakeDevice(const std::vector<PinSpec>& pins) {
+ComPtr<IBaseFilter> MakeDevice(const std::vector<PinShape>& pins) {
     HRESULT hr = S_OK;
     auto* device = new CPinChoiceDevice(pins, &hr);
     device->NonDelegatingAddRef();
@@ -93,7 +93,7 @@ TEST(PinChoiceTest, FormatsComeFromTheFirstCaptureOrPreviewPinElseTheLastPin) {
     const GUID* const preview = &PIN_CATEGORY_PREVIEW;
     struct Case {
         const char* what;
-        std::vector<PinSpec> pins;
+        std::vector<PinShape> pins;
         LONG chosenWidth;
     };
     const Case cases[] = {
