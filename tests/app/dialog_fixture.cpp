@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "FrameHandoff.h"
 #include "afx_app.h"
 #include "test_paths.h"
 
@@ -36,7 +37,7 @@ DialogThread::DialogThread(const std::optional<std::string>& settings) {
     RemoveSettings();
     if (settings && !WriteFileBytes(SettingsPathW(), *settings))
         return;
-    m_thread = AfxBeginOwnedThread(&DialogThread::Run, this);
+    m_thread = AfxBeginOwnedThread(&DialogThread::ThreadMain, this);
     if (!m_thread || WaitForSingleObject(m_ready.get(), 10000) != WAIT_OBJECT_0)
         return;
     for (int i = 0; i < 500 && !m_hwnd; ++i) {
@@ -77,8 +78,70 @@ std::optional<std::string> DialogThread::ReadSettings() {
     return ReadFileBytes(SettingsPathW());
 }
 
-UINT __cdecl DialogThread::Run(LPVOID param) {
+struct DialogThread::Task {
+    std::function<void(CZarvexDlg&)> run;
+    CZarvexDlg* dlg;
+    win::UniqueHandle done; // null for a posted task, which deletes itself
+};
+
+std::atomic<long> DialogThread::s_captureFrames{0};
+
+UINT DialogThread::TaskMessage() {
+    static const UINT message = RegisterWindowMessageW(L"ZarvexDialogTestTask");
+    return message;
+}
+
+LRESULT CALLBACK DialogThread::TaskHook(int code, WPARAM wParam, LPARAM lParam) {
+    MSG* msg = reinterpret_cast<MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && msg->message == TaskMessage() && msg->message != 0) {
+        Task* task = reinterpret_cast<Task*>(msg->lParam);
+        msg->message = WM_NULL; // the dialog never sees it
+        task->run(*task->dlg);
+        if (task->done)
+            SetEvent(task->done.get());
+        else
+            delete task;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK DialogThread::SentMessageHook(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* msg = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    // The dialog is the only window of its thread that is sent frames.
+    if (code == HC_ACTION && msg->message == WM_CAPTURE_FRAME)
+        ++s_captureFrames;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+bool DialogThread::Run(std::function<void(CZarvexDlg&)> task) {
+    if (!m_hwnd || m_closed)
+        return false;
+    Task t{std::move(task), m_dlg, win::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr))};
+    if (!t.done || !PostMessageW(m_hwnd, TaskMessage(), 0, reinterpret_cast<LPARAM>(&t)))
+        return false;
+    if (WaitForSingleObject(t.done.get(), 60000) == WAIT_OBJECT_0)
+        return true;
+    // The task still points at this frame; nothing can be done for it but stop the run.
+    std::fprintf(stderr, "a task on the dialog thread did not end within 60 s\n");
+    std::abort();
+}
+
+void DialogThread::Post(std::function<void(CZarvexDlg&)> task) {
+    if (!m_hwnd || m_closed)
+        return;
+    Task* t = new Task{std::move(task), m_dlg, win::UniqueHandle()};
+    if (!PostMessageW(m_hwnd, TaskMessage(), 0, reinterpret_cast<LPARAM>(t)))
+        delete t;
+}
+
+UINT __cdecl DialogThread::ThreadMain(LPVOID param) {
     auto* self = static_cast<DialogThread*>(param);
+    using UniqueHook = win::UniqueNullable<HHOOK, &::UnhookWindowsHookEx>;
+    const UniqueHook tasks(
+        SetWindowsHookExW(WH_GETMESSAGE, &DialogThread::TaskHook, nullptr, GetCurrentThreadId()));
+    const UniqueHook sent(
+        SetWindowsHookExW(WH_CALLWNDPROC, &DialogThread::SentMessageHook, nullptr, GetCurrentThreadId()));
+    s_captureFrames = 0;
     CZarvexDlg dlg(nullptr);
     self->m_dlg = &dlg;
     SetEvent(self->m_ready.get());
