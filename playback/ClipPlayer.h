@@ -32,11 +32,11 @@
 #include <memory>
 #include <mutex>
 
-#include "FrameImage.h"
 #include "afx_sync.h"
 #include "afx_thread.h"
 
 class CFrameArray;
+class CFrameImage;
 class CSoundPlayer;
 class SoundBlock;
 
