@@ -3,9 +3,14 @@
 // Threading: the object has no lock of its own. Everything below the size word may only be touched
 // between a successful Lock() and its Unlock(); the named mutex serialises the two processes and
 // every thread in them. Lock() never waits longer than 50 ms, so neither side can stall the other.
+// Open, Create and Close belong to one thread; Lock, Unlock and Header may be called from several
+// threads at once (the capture program publishes from its dialog and its playback thread), which
+// is why the recorded error is atomic: it is the only field those calls write.
 #pragma once
 
 #include <windows.h>
+
+#include <atomic>
 
 #include "SharedFrameHeader.h"
 #include "UniqueAny.h"
@@ -56,6 +61,6 @@ private:
     win::UniqueHandle m_hSection;
     win::UniqueHandle m_hMutex;
     win::UniqueMappedView m_pView;
-    DWORD m_dwLastError = 0;
+    std::atomic<DWORD> m_dwLastError{0};
     char m_szName[64] = {};
 };
