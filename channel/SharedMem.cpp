@@ -130,12 +130,13 @@ void CSharedMem::PauseBeforeJoinAttempt(int) {
     Sleep(kMutexJoinSleepMs);
 }
 
-BOOL CSharedMem::Lock() {
+BOOL CSharedMem::Lock(DWORD timeoutMs) {
     if (!m_bOpened || !m_hMutex) {
         m_dwLastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    const DWORD r = WaitForSingleObject(m_hMutex.get(), kLockTimeoutMs);
+    const DWORD r =
+        WaitForSingleObject(m_hMutex.get(), timeoutMs < kLockTimeoutMs ? timeoutMs : kLockTimeoutMs);
     // An abandoned mutex is ours now: the owner died, the header is still usable.
     if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED)
         return TRUE;
