@@ -34,11 +34,13 @@ LONGLONG TicksFromReferenceTime(LONGLONG rt, LONGLONG frequency);
 
 class CFrameScheduler {
 public:
-    // Durations in 100-ns units.
-    static constexpr LONGLONG kTolerance = 30000; // a fresh frame may leave this much early
-    static constexpr LONGLONG kLead = 15000;    // a locked writer's frame comes this long before the deadline
-    static constexpr LONGLONG kMaxStep = 10000; // the schedule moves at most this much a frame
-    static constexpr LONGLONG kSteadiness = 10000; // how far a writer at the client's rate may wander a frame
+    // Durations in 100-ns units. A fresh frame may leave up to kTolerance before its deadline; a
+    // writer in step lands kLead before the deadline; the schedule moves at most kMaxStep a frame;
+    // a writer at the client's rate lands within kSteadiness of where it landed the frame before.
+    static constexpr LONGLONG kTolerance = 30000;
+    static constexpr LONGLONG kLead = 15000;
+    static constexpr LONGLONG kMaxStep = 10000;
+    static constexpr LONGLONG kSteadiness = 10000;
     static constexpr DWORD kPollMs = 1;
 
     explicit CFrameScheduler(IFrameClock& clock) : m_clock(clock) {}
@@ -69,9 +71,6 @@ public:
             now = m_clock.Now();
         }
     }
-
-    // Where the next sample's deadline stands (after a WaitForDelivery), in clock ticks.
-    LONGLONG NextDeadline() const { return m_llDeadline + m_llFrame + m_llStep; }
 
 private:
     // Sets up one wait; false when there is nothing to wait for (no pacing).
