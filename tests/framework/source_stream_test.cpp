@@ -115,7 +115,8 @@ TEST_F(SourceStreamTest, SamplesCarryTheStreamTimeAtWhichTheyLeave) {
         ASSERT_EQ(S_OK, m_filter->SetSyncSource(withClock ? clock.Get() : nullptr));
         ASSERT_EQ(S_OK, m_pin->Connect(&m_peer, nullptr));
         REFERENCE_TIME tStart = 0;
-        ASSERT_EQ(S_OK, clock->GetTime(&tStart));
+        // S_FALSE is a success too: the clock read the same time as at its previous reading.
+        ASSERT_TRUE(SUCCEEDED(clock->GetTime(&tStart)));
         tStart -= 10 * 10000000LL;
         ASSERT_EQ(S_OK, m_filter->Run(tStart));
         // A sample being filled while Run made the filter run may still be counted: check the ones
