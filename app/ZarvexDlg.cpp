@@ -4,13 +4,18 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "AboutDlg.h"
+#include "CaptureGraph.h"
+#include "ChannelAccess.h"
 #include "ClipThumbnails.h"
+#include "DeviceNameText.h"
 #include "FrameDc.h"
 #include "IniFile.h"
 #include "Log.h"
+#include "VideoDevices.h"
 #include "WindowPlacement.h"
 #include "afx_app.h"
 #include "resource.h"
@@ -25,6 +30,9 @@ const char kSettings[] = "Settings";
 constexpr int kMaxTime = 30;         // PreTime and EndTime in seconds: sliders 1002 and 1005
 constexpr int kMaxVolume = 100;      // slider 1025
 constexpr int kMaxSoundDelay = 2000; // milliseconds either way: the spin control's range
+
+// The virtual camera's own friendly name: the program never captures its own output.
+const char kVirtualCameraName[] = "ZarvexDevice";
 
 // The capture-side controls that EnableControls switches as one group.
 const int kCaptureSideControls[] = {
@@ -109,6 +117,7 @@ BOOL CZarvexDlg::OnInitDialog() {
             SetOwnerWindow(*header, m_hWnd);
         (void)m_pChannel->Unlock(); // a failed release is recorded in the channel object
     }
+    (void)LOG_IF_WIN32_FALSE(AllowCameraFormatMessage(m_hWnd)); // else only same-level hosts reach us
 
     SendDlgItemMessageW(m_hWnd, IDC_PRE_TIME, TBM_SETRANGE, FALSE, MAKELPARAM(0, kMaxTime));
     SendDlgItemMessageW(m_hWnd, IDC_PRE_TIME, TBM_SETPOS, TRUE, m_nPreTime);
@@ -120,10 +129,11 @@ BOOL CZarvexDlg::OnInitDialog() {
     SetItemInt(IDC_VOLUME_TEXT, m_nVolume);
     SendDlgItemMessageW(m_hWnd, IDC_POSITION, TBM_SETRANGE, FALSE, MAKELPARAM(0, 10000));
 
-    // Seam: fill the video device and format lists (before the sound list).
+    FillVideoDevices();
+    FillVideoFormats();
     FillSoundDevices();
-    // Seam: allocate the frame ring at the size the channel asks for; build and run the capture
-    // graph (before sound capture starts).
+    ResetFrameStore();
+    ApplyVideoFormat();
     StartSoundCapture();
     return TRUE;
 }
@@ -318,18 +328,6 @@ void CZarvexDlg::OnDelete() {
     (void)CheckFreeMemory(TRUE); // only the free figure is refreshed: the ring did not change
 }
 
-BOOL CZarvexDlg::CheckFreeMemory(BOOL bShow) {
-    MEMORYSTATUS status = {};
-    status.dwLength = sizeof status;
-    GlobalMemoryStatus(&status);
-    if (bShow) {
-        CString text;
-        text.Format("%d MB", static_cast<int>(static_cast<ULONGLONG>(status.dwAvailPhys) >> 20));
-        SetDlgItemTextA(m_hWnd, IDC_FREE_MEMORY, text);
-    }
-    return CFrameStore::HasRoomForClip(m_pRing, status.dwAvailPhys);
-}
-
 void CZarvexDlg::OnCancel() {
     // The exit button is disabled exactly while a worker (clip maker, player) may use the dialog's
     // state. Esc, the close box and Alt+F4 also arrive here, so they are refused at the same time.
@@ -348,7 +346,7 @@ void CZarvexDlg::OnDestroy() {
     // Deleting the sound capture joins its worker (for at most 10 s). It goes first, so that no
     // worker is left running, on a delayed stop or otherwise, when the rest of the state goes.
     m_pSoundCapture.reset();
-    // Seam: stop and delete the capture graph.
+    StopVideoCapture();
     // The header keeps our stale window handle; the filter sees with IsWindow that we are gone.
     m_pChannel.reset();
     m_clips.DeleteAll();
@@ -381,27 +379,6 @@ void CZarvexDlg::StartSoundCapture() {
         (void)m_pSoundCapture->Start(); // fails only without a thread to run; clips then have silence
     else
         (void)AfxMessageBox("Error!", MB_OK); // only OK to answer
-}
-
-BOOL CZarvexDlg::OnHScroll(UINT code, UINT thumb, HWND slider) {
-    const int id = GetDlgCtrlID(slider);
-    if (id != IDC_PRE_TIME && id != IDC_END_TIME)
-        return FALSE;
-    const int position = code == SB_THUMBTRACK ? static_cast<int>(thumb)
-                                               : static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0));
-    if (id == IDC_PRE_TIME) {
-        m_nPreTime = position;
-        SetItemInt(IDC_PRE_TIME_TEXT, position);
-    } else {
-        m_nEndTime = position;
-        SetItemInt(IDC_END_TIME_TEXT, position);
-    }
-    // While the thumb is dragged only the number changes; the rings follow when it is let go.
-    if (code == TB_ENDTRACK) {
-        // Seam: ResetFrameStore rebuilds the frame ring first.
-        StartSoundCapture();
-    }
-    return FALSE;
 }
 
 void CZarvexDlg::RefillClipList() {
@@ -450,8 +427,6 @@ BOOL CZarvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case WM_DESTROY:
         OnDestroy();
         return TRUE;
-    case WM_HSCROLL:
-        return OnHScroll(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
     case WM_TIMER:
         OnTimer(wParam);
         return TRUE;
@@ -474,8 +449,211 @@ BOOL CZarvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
             StartSoundCapture();
             return TRUE;
         }
+        if (LOWORD(wParam) == IDC_VIDEO_DEVICE && HIWORD(wParam) == CBN_SELCHANGE) {
+            FillVideoFormats();
+            ApplyVideoFormat();
+            return TRUE;
+        }
+        if (LOWORD(wParam) == IDC_VIDEO_FORMAT && HIWORD(wParam) == CBN_SELCHANGE) {
+            ApplyVideoFormat();
+            return TRUE;
+        }
         return FALSE;
+    case WM_HSCROLL: {
+        const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+        if (id == IDC_PRE_TIME || id == IDC_END_TIME)
+            OnTimeSlider(id, LOWORD(wParam), static_cast<short>(HIWORD(wParam)));
+        return FALSE; // the framework's default scrolling follows
+    }
+    case WM_CAPTURE_FRAME:
+        *result = OnCaptureFrame(wParam, lParam);
+        return TRUE;
     default:
         return FALSE;
+    }
+}
+
+void CZarvexDlg::FillVideoDevices() {
+    CStringArray names;
+    (void)EnumVideoDevices(names); // -1 (no enumerator) leaves the array empty, as no device does
+    HWND list = GetDlgItem(IDC_VIDEO_DEVICE);
+    SendMessageW(list, CB_RESETCONTENT, 0, 0);
+    if (names.GetSize() == 0) {
+        EnableWindow(list, FALSE);
+        return;
+    }
+    // The names go in as wide text, so a name beyond the ANSI code page shows as it is.
+    for (int i = 0; i < names.GetSize(); ++i)
+        if (names[i] != kVirtualCameraName)
+            SendMessageW(list, CB_ADDSTRING, 0,
+                         reinterpret_cast<LPARAM>(DeviceNameFromText(names[i]).c_str()));
+    // Enabled on the number of names found: with the virtual camera alone the list is enabled and
+    // empty.
+    EnableWindow(list, TRUE);
+
+    // The remembered device itself first; the list control's own choice (the first entry that
+    // begins with the remembered name, case ignored) only when it is not listed. Otherwise a
+    // remembered "Cam" would come back as a "Cam 2" listed before it.
+    int index = CB_ERR;
+    const int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count && index == CB_ERR && !m_strVideoDevice.IsEmpty(); ++i)
+        if (VideoDeviceEntry(i) == m_strVideoDevice)
+            index = i;
+    if (index != CB_ERR)
+        SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    else if (SendMessageW(list, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                          reinterpret_cast<LPARAM>(DeviceNameFromText(m_strVideoDevice).c_str())) == CB_ERR)
+        SendMessageW(list, CB_SETCURSEL, 0, 0);
+}
+
+CString CZarvexDlg::VideoDeviceEntry(int index) const {
+    HWND list = GetDlgItem(IDC_VIDEO_DEVICE);
+    const LRESULT length = SendMessageW(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == CB_ERR)
+        return CString();
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    if (SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&text[0])) ==
+        CB_ERR)
+        return CString();
+    text.resize(static_cast<size_t>(length));
+    return DeviceNameToText(text.c_str());
+}
+
+void CZarvexDlg::FillVideoFormats() {
+    bool haveFormats = false;
+    const LRESULT selected = SendDlgItemMessageW(m_hWnd, IDC_VIDEO_DEVICE, CB_GETCURSEL, 0, 0);
+    if (selected != CB_ERR) {
+        const CString name = VideoDeviceEntry(static_cast<int>(selected));
+        m_formats.RemoveAll();
+        if (EnumVideoDeviceFormats(name, m_formats) > 0) {
+            m_strVideoDevice = name;
+            HWND list = GetDlgItem(IDC_VIDEO_FORMAT);
+            SendMessageW(list, CB_RESETCONTENT, 0, 0);
+            for (int i = 0; i < m_formats.GetSize(); ++i)
+                SendMessageA(list, CB_ADDSTRING, 0,
+                             reinterpret_cast<LPARAM>(VideoFormatText(m_formats[i]).GetString()));
+            haveFormats = true;
+        }
+    }
+    EnableWindow(GetDlgItem(IDC_VIDEO_FORMAT), haveFormats ? TRUE : FALSE);
+    if (!haveFormats) {
+        // The old lines stay in the disabled list; nothing reads them while it is disabled.
+        m_strVideoDevice.Empty();
+        return;
+    }
+    m_nVideoFormat = std::clamp(m_nVideoFormat, 0, m_formats.GetSize() - 1);
+    SendDlgItemMessageW(m_hWnd, IDC_VIDEO_FORMAT, CB_SETCURSEL, static_cast<WPARAM>(m_nVideoFormat), 0);
+}
+
+void CZarvexDlg::ApplyVideoFormat() {
+    // With no usable format the running graph, if any, goes on.
+    if (!IsWindowEnabled(GetDlgItem(IDC_VIDEO_FORMAT)))
+        return;
+    const LRESULT selected = SendDlgItemMessageW(m_hWnd, IDC_VIDEO_FORMAT, CB_GETCURSEL, 0, 0);
+    if (selected == CB_ERR)
+        return;
+    m_nVideoFormat = static_cast<int>(selected);
+    StartVideoCapture();
+}
+
+void CZarvexDlg::StartVideoCapture() {
+    StopVideoCapture();
+    const VIDEOINFOHEADER* format = m_nVideoFormat >= 0 && m_nVideoFormat < m_formats.GetSize()
+                                        ? &m_formats.ElementAt(m_nVideoFormat)
+                                        : nullptr;
+    m_pVideoCapture.reset(new CCaptureGraph);
+    // A graph that did not build stays and simply never delivers a frame; the ring is still
+    // rebuilt for the chosen format.
+    (void)m_pVideoCapture->Build(m_strVideoDevice, format);
+    if (format) {
+        // Rectangles are in picture coordinates, so a top-down format (negative height) has the
+        // same source rectangle as a bottom-up one.
+        const LONG height = format->bmiHeader.biHeight;
+        m_rcSrc = {0, 0, format->bmiHeader.biWidth, height < 0 ? -height : height};
+        m_nFrameRate = CaptureFrameRate(format->AvgTimePerFrame, m_nFrameRate);
+    }
+    m_rcDst = {0, 0, m_nOutWidth, m_nOutHeight};
+    ResetFrameStore();
+    m_pVideoCapture->Start(m_hWnd);
+}
+
+void CZarvexDlg::StopVideoCapture() {
+    if (!m_pVideoCapture)
+        return;
+    m_pVideoCapture->Stop();
+    m_pVideoCapture.reset();
+}
+
+BOOL CZarvexDlg::ReadChannelFormat() {
+    // Seam: the frame publisher's format read goes here. When the channel is there and its lock is
+    // had: m_nOutWidth x m_nOutHeight and the width and height of m_rcDst take the bitmap size the
+    // virtual camera asks for (values above 0 only), both format flags are cleared and the pixel
+    // area is zeroed; TRUE then. Until it joins, the ring keeps the output size it has.
+    return FALSE;
+}
+
+BOOL CZarvexDlg::ResetFrameStore() {
+    const BOOL read = ReadChannelFormat();
+    {
+        std::lock_guard<CCriticalSection> lock(m_csFrames);
+        // A failed rebuild was reported to the user; the ring keeps the slots it could make.
+        (void)m_ring.Allocate(m_nOutWidth, m_nOutHeight, m_nPreTime, m_nEndTime, m_nFrameRate);
+    }
+    m_pRing = &m_ring;
+    SetDlgItemMB(IDC_USED_MEMORY, m_ring.GetMemoryBytes() / 1048576);
+    (void)CheckFreeMemory(TRUE); // the free figure; the answer matters to the clip maker only
+    return read;
+}
+
+BOOL CZarvexDlg::CheckFreeMemory(BOOL bShow) {
+    MEMORYSTATUS status = {};
+    status.dwLength = sizeof status;
+    GlobalMemoryStatus(&status);
+    if (bShow)
+        SetDlgItemMB(IDC_FREE_MEMORY, static_cast<LONGLONG>(status.dwAvailPhys >> 20));
+    return CFrameStore::HasRoomForClip(m_pRing, status.dwAvailPhys);
+}
+
+void CZarvexDlg::SetDlgItemMB(int id, LONGLONG megabytes) {
+    CString text;
+    text.Format("%d MB", static_cast<int>(megabytes));
+    SetDlgItemTextA(m_hWnd, id, text);
+}
+
+LRESULT CZarvexDlg::OnCaptureFrame(WPARAM wParam, LPARAM lParam) {
+    // Seam: while a clip plays (m_pPlayingClip) the frame is dropped here, before it is claimed.
+    if (!m_pVideoCapture || !m_pRing)
+        return 0;
+    // Only a frame still on offer is read: a message whose send gave up, or one from a graph
+    // that has gone since, names a buffer that may hold anything by now. The claim keeps the
+    // buffer lent to us until it goes.
+    const CFrameHandoff::CClaim frame =
+        m_pVideoCapture->Handoff().Claim(reinterpret_cast<const void*>(wParam), static_cast<size_t>(lParam));
+    if (!frame)
+        return 0;
+    // The delivered length goes with the bits: a frame shorter than its header says is dropped
+    // before a byte of it is read.
+    // Seam: the frame publisher hands the stored slot to the virtual camera (publish argument), and
+    // a completed ring (TRUE) starts the clip maker.
+    (void)m_pRing->StoreFrame(frame.Bits(), frame.Length(), &m_pVideoCapture->FrameHeader(), m_rcSrc,
+                              m_rcDst);
+    return 0;
+}
+
+void CZarvexDlg::OnTimeSlider(int id, int code, int thumbPosition) {
+    const int position = code == SB_THUMBTRACK
+                             ? thumbPosition
+                             : static_cast<int>(SendDlgItemMessageW(m_hWnd, id, TBM_GETPOS, 0, 0));
+    if (id == IDC_PRE_TIME) {
+        m_nPreTime = position;
+        SetItemInt(IDC_PRE_TIME_TEXT, position);
+    } else {
+        m_nEndTime = position;
+        SetItemInt(IDC_END_TIME_TEXT, position);
+    }
+    // While the thumb is dragged only the number follows; the ring is rebuilt once, on release.
+    if (code == TB_ENDTRACK) {
+        ResetFrameStore();
+        StartSoundCapture(); // the sound ring follows the new times too
     }
 }

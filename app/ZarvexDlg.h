@@ -1,11 +1,13 @@
 // CZarvexDlg: the program's one modal dialog, which owns the whole state of the program.
 //
-// Threading: every handler runs on the dialog thread. Worker threads started by the dialog (clip
-// maker, player) are added with their subsystems; while any of them may touch the dialog's state
-// the exit button is disabled, and OnCancel refuses to close the dialog then, so no way of closing
-// (exit button, Esc, close box, Alt+F4) destroys that state under them. The sound capture's worker
-// touches nothing of the dialog but its CSoundCapture, which OnDestroy deletes (joining the
-// worker) before anything else goes, so it needs no such guard.
+// Threading: every handler runs on the dialog thread. The capture graph's streaming thread reaches
+// the dialog only through WM_CAPTURE_FRAME, whose frame OnCaptureFrame claims from the graph's
+// frame handoff before it reads it. Worker threads started by the dialog (clip maker, player) are
+// added with their subsystems; while any of them may touch the dialog's state the exit button is
+// disabled, and OnCancel refuses to close the dialog then, so no way of closing (exit button, Esc,
+// close box, Alt+F4) destroys that state under them. The sound capture's worker touches nothing of
+// the dialog but its CSoundCapture, which OnDestroy deletes (joining the worker) before anything
+// else goes, so it needs no such guard.
 // The clip maker (CClipMaker) reads the ring and the sound capture, never the lists or the
 // controls: it hands its clip back with WM_CLIP_MADE, and asks for the oldest clip's removal with
 // a bounded send of WM_CLIP_REMOVE_OLDEST, so m_clips and m_sounds change on this thread only.
@@ -23,10 +25,13 @@
 #include "SharedMem.h"
 #include "SoundBlock.h"
 #include "SoundCapture.h"
+#include "VideoFormat.h"
 #include "afx_imagelist.h"
 #include "afx_string.h"
 #include "afx_sync.h"
 #include "afx_wnd.h"
+
+class CCaptureGraph;
 
 namespace testing_support {
 struct ZarvexDlgTestAccess;
@@ -64,21 +69,19 @@ private:
     BOOL OnPaint();
     void OnTopmost();
     void SetItemInt(int id, int value);
-    // The time sliders 1002 and 1005; FALSE, so the framework's default processing follows.
-    BOOL OnHScroll(UINT code, UINT thumb, HWND slider);
     // Fills m_soundDevices and list 1007, and selects entry m_nSoundDevice.
     void FillSoundDevices();
     // Replaces the sound capture by one for the device selected in 1007, sized for the current
     // pre and post times; "Error!" when its set-up fails (the new capture is then kept unstarted).
     void StartSoundCapture();
+    // Shows a figure as "%d MB".
+    void SetDlgItemMB(int id, LONGLONG megabytes);
     // Rebuilds the clip list view and its thumbnails whole from m_clips.
     void RefillClipList();
     // The first selected list item; 0 when items exist but none is selected; -1 for an empty list.
     int GetSelectedClip() const;
     // Button 3: deletes the selected clip and its sound block, then refreshes the free figure.
     void OnDelete();
-    // Shows the free physical memory in 1020 when bShow; TRUE when there is room for a clip.
-    BOOL CheckFreeMemory(BOOL bShow);
 
     // The press, from the ring's completion on. OnRingCompleted starts the clip maker on the ring
     // that just completed; OnClipMade takes its result into the lists; OnRemoveOldest is the
@@ -92,6 +95,25 @@ private:
     void AbandonPress();
     void OnTimer(UINT_PTR id);
     void StopPressTimer();
+
+    // Device and format choice.
+    void FillVideoDevices();
+    void FillVideoFormats();
+    void ApplyVideoFormat();
+    void StartVideoCapture();
+    void StopVideoCapture();
+    // The device name text of entry index of the device list, or "" when there is none.
+    CString VideoDeviceEntry(int index) const;
+
+    // The frame ring and the memory figures. ResetFrameStore: TRUE when the frame channel was read.
+    BOOL ResetFrameStore();
+    BOOL ReadChannelFormat();
+    BOOL CheckFreeMemory(BOOL bShow);
+
+    // WM_CAPTURE_FRAME: wParam = the frame's pixels, lParam = their length.
+    LRESULT OnCaptureFrame(WPARAM wParam, LPARAM lParam);
+    // WM_HSCROLL from the time sliders 1002 and 1005.
+    void OnTimeSlider(int id, int code, int thumbPosition);
 
     // Declaration order is construction order; the COM scope is made first and destroyed last.
     // Its result is not examined: a failure shows up later as failing COM calls, which every user
@@ -109,11 +131,11 @@ private:
     CCriticalSection m_csPlayer; // guards m_nPlayerCommands and m_nSeekPos
     UINT m_nPlayerCommands = 0;
     int m_nSeekPos = 0;
-    CClipArray m_clips;        // the clips in capture order; list item i shows clip i
-    CSoundBlockArray m_sounds; // entry i is the sound of clip i; shorter when clips had no sound
-    CImageList m_thumbs;       // thumbnails of the clip list view
-    CString m_strVideoDevice;
-    // Seam: the chosen device's formats (m_formats) join here.
+    CClipArray m_clips;          // the clips in capture order; list item i shows clip i
+    CSoundBlockArray m_sounds;   // entry i is the sound of clip i; shorter when clips had no sound
+    CImageList m_thumbs;         // thumbnails of the clip list view
+    CString m_strVideoDevice;    // device name text (DeviceNameText.h), as "VideoDevice" keeps it
+    CVideoFormatArray m_formats; // formats of the chosen device; line i of list 1011 is entry i
     int m_nVideoFormat = 0;
     CSoundDeviceArray m_soundDevices; // the system's sound capture devices, in list 1007's order
     int m_nSoundDevice = 0;           // selected when the list is filled; never changed or saved
@@ -125,8 +147,8 @@ private:
     int m_nOutWidth = 512;
     int m_nOutHeight = 384;
     std::unique_ptr<CSharedMem> m_pChannel;
-    // Seam: the capture graph (m_pVideoCapture) and the player's state (m_pPlayingClip, play index,
-    // playing sound).
+    std::unique_ptr<CCaptureGraph> m_pVideoCapture; // the running capture graph
+    // Seam: the player's state (m_pPlayingClip, play index, playing sound).
     CString m_strCaption;
     LOGFONTA m_lfCaption = {};
     HICON m_hIcon = nullptr;

@@ -8,9 +8,18 @@
 
 class CFrameArray : public COwningArray<CFrameImage> {
 public:
+    // The frames a second the clip was recorded at, 0 when unknown. A clip is played and saved at
+    // this rate, not at the capture format's current one: after a format change a 30-fps clip
+    // would otherwise play at 15 fps, twice as long as its sound.
+    int GetFrameRate() const { return m_nFrameRate; }
+    void SetFrameRate(int fps) { m_nFrameRate = fps; }
+
     // Kept for the clip maker, which calls it once a clip is captioned: frames hold their pixels in
     // plain memory and no GDI objects from the start, so there is nothing to give up. Always TRUE.
     BOOL KeepPixelsOnly() const { return TRUE; }
+
+private:
+    int m_nFrameRate = 0;
 };
 
 // The dialog's clip list: clip i is list item i, shown with the number i + 1.

@@ -135,6 +135,7 @@ BOOL CFrameStore::CutInto(CFrameArray* clip, unsigned generation) const {
     if (!clip)
         return FALSE;
     clip->DeleteAll();
+    clip->SetFrameRate(0); // a clip left empty has no rate either
     std::unique_lock<std::mutex> ring(m_ringMutex);
     for (;;) {
         // One cut at a time: a second one waits for the first.
@@ -184,6 +185,8 @@ BOOL CFrameStore::CutInto(CFrameArray* clip, unsigned generation) const {
             return FALSE;
         }
 
+        // Allocate waits for the cut, so the rate cannot change under it.
+        const int fps = m_nFps;
         m_bCutting = true;
         m_pCutClip = clip;
         m_nCutFrom = m_nCutIndex;
@@ -211,6 +214,7 @@ BOOL CFrameStore::CutInto(CFrameArray* clip, unsigned generation) const {
         m_pCutTaken = nullptr;
         ring.unlock();
         m_cutEnded.notify_all();
+        clip->SetFrameRate(fps);
         return TRUE;
     }
 }

@@ -76,7 +76,8 @@ public:
     void Disarm() { m_nStopIndex = -1; }
 
     // Replaces the clip's frames by N new images: frame k is slot (cut index + 1 + k) mod N for
-    // k = 0..N - 2 as the ring stood when the cut began, and frame N - 1 stays black. 1 done.
+    // k = 0..N - 2 as the ring stood when the cut began, and frame N - 1 stays black; the clip's
+    // frame rate becomes the store's (0 while the clip is empty). 1 done.
     // 0, with the clip left empty, when there is nothing to cut, and also, after the standard
     // out-of-memory report, when memory runs out or the clip's images cannot all be made: a clip
     // never holds frames that are not there. The clip is the store's to fill until the call

@@ -3,9 +3,14 @@
 // Threading: the object has no lock of its own. Everything below the size word may only be touched
 // between a successful Lock() and its Unlock(); the named mutex serialises the two processes and
 // every thread in them. Lock() never waits longer than 50 ms, so neither side can stall the other.
+// Open, Create and Close belong to one thread; Lock, Unlock and Header may be called from several
+// threads at once (the capture program publishes from its dialog and its playback thread), which
+// is why the recorded error is atomic: it is the only field those calls write.
 #pragma once
 
 #include <windows.h>
+
+#include <atomic>
 
 #include "SharedFrameHeader.h"
 #include "UniqueAny.h"
@@ -23,7 +28,10 @@ public:
     // side creates the section first, ends open on it without touching its content, or closed.
     BOOL Create(const char* name, DWORD payloadSize);
     // Takes the mutex, waiting at most 50 ms. An abandoned mutex counts as taken.
-    BOOL Lock();
+    BOOL Lock() { return Lock(kLockTimeoutMs); }
+    // The same with a shorter wait (longer ones are cut to 50 ms): 0 only looks, for a reader that
+    // polls and would rather look again than wait while the other side copies a frame.
+    BOOL Lock(DWORD timeoutMs);
     BOOL Unlock();
     // The header, or nullptr when there is no view or the creator has not written the size word yet.
     SharedFrameHeader* Header();
@@ -56,6 +64,6 @@ private:
     win::UniqueHandle m_hSection;
     win::UniqueHandle m_hMutex;
     win::UniqueMappedView m_pView;
-    DWORD m_dwLastError = 0;
+    std::atomic<DWORD> m_dwLastError{0};
     char m_szName[64] = {};
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "FrameHandoff.h"
 #include "afx_app.h"
 #include "test_paths.h"
 
@@ -36,7 +37,7 @@ DialogThread::DialogThread(const std::optional<std::string>& settings) {
     RemoveSettings();
     if (settings && !WriteFileBytes(SettingsPathW(), *settings))
         return;
-    m_thread = AfxBeginOwnedThread(&DialogThread::Run, this);
+    m_thread = AfxBeginOwnedThread(&DialogThread::ThreadMain, this);
     if (!m_thread || WaitForSingleObject(m_ready.get(), 10000) != WAIT_OBJECT_0)
         return;
     for (int i = 0; i < 500 && !m_hwnd; ++i) {
@@ -77,43 +78,76 @@ std::optional<std::string> DialogThread::ReadSettings() {
     return ReadFileBytes(SettingsPathW());
 }
 
-namespace {
-constexpr UINT kCallMessage = WM_APP + 0x100;
-const wchar_t kCallClass[] = L"ZarvexDialogTestCall";
-} // namespace
+struct DialogThread::Task {
+    std::function<void(CZarvexDlg&)> run;
+    CZarvexDlg* dlg;
+    win::UniqueHandle done; // null for a posted task, which deletes itself
+};
 
-LRESULT CALLBACK DialogThread::CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg != kCallMessage)
-        return DefWindowProcW(hwnd, msg, wParam, lParam);
-    auto* self = reinterpret_cast<DialogThread*>(wParam);
-    (*reinterpret_cast<const std::function<void(CZarvexDlg&)>*>(lParam))(*self->m_dlg);
-    return 1;
+std::atomic<long> DialogThread::s_captureFrames{0};
+
+UINT DialogThread::TaskMessage() {
+    static const UINT message = RegisterWindowMessageW(L"ZarvexDialogTestTask");
+    return message;
 }
 
-bool DialogThread::Call(const std::function<void(CZarvexDlg&)>& f) {
-    DWORD_PTR done = 0;
-    return m_hwndCall && !m_closed &&
-           SendMessageTimeoutW(m_hwndCall, kCallMessage, reinterpret_cast<WPARAM>(this),
-                               reinterpret_cast<LPARAM>(&f), SMTO_NORMAL, 30000, &done) &&
-           done == 1;
+LRESULT CALLBACK DialogThread::TaskHook(int code, WPARAM wParam, LPARAM lParam) {
+    MSG* msg = reinterpret_cast<MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && msg->message == TaskMessage() && msg->message != 0) {
+        Task* task = reinterpret_cast<Task*>(msg->lParam);
+        msg->message = WM_NULL; // the dialog never sees it
+        task->run(*task->dlg);
+        if (task->done)
+            SetEvent(task->done.get());
+        else
+            delete task;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-UINT __cdecl DialogThread::Run(LPVOID param) {
+LRESULT CALLBACK DialogThread::SentMessageHook(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* msg = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    // The dialog is the only window of its thread that is sent frames.
+    if (code == HC_ACTION && msg->message == WM_CAPTURE_FRAME)
+        ++s_captureFrames;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+bool DialogThread::Run(std::function<void(CZarvexDlg&)> task) {
+    if (!m_hwnd || m_closed)
+        return false;
+    Task t{std::move(task), m_dlg, win::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr))};
+    if (!t.done || !PostMessageW(m_hwnd, TaskMessage(), 0, reinterpret_cast<LPARAM>(&t)))
+        return false;
+    if (WaitForSingleObject(t.done.get(), 60000) == WAIT_OBJECT_0)
+        return true;
+    // The task still points at this frame; nothing can be done for it but stop the run.
+    std::fprintf(stderr, "a task on the dialog thread did not end within 60 s\n");
+    std::abort();
+}
+
+void DialogThread::Post(std::function<void(CZarvexDlg&)> task) {
+    if (!m_hwnd || m_closed)
+        return;
+    Task* t = new Task{std::move(task), m_dlg, win::UniqueHandle()};
+    if (!PostMessageW(m_hwnd, TaskMessage(), 0, reinterpret_cast<LPARAM>(t)))
+        delete t;
+}
+
+UINT __cdecl DialogThread::ThreadMain(LPVOID param) {
     auto* self = static_cast<DialogThread*>(param);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = &DialogThread::CallProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kCallClass;
-    RegisterClassW(&wc); // a second dialog in the same run finds the class registered
-    self->m_hwndCall = CreateWindowExW(0, kCallClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                       GetModuleHandleW(nullptr), nullptr);
+    using UniqueHook = win::UniqueNullable<HHOOK, &::UnhookWindowsHookEx>;
+    const UniqueHook tasks(
+        SetWindowsHookExW(WH_GETMESSAGE, &DialogThread::TaskHook, nullptr, GetCurrentThreadId()));
+    const UniqueHook sent(
+        SetWindowsHookExW(WH_CALLWNDPROC, &DialogThread::SentMessageHook, nullptr, GetCurrentThreadId()));
+    s_captureFrames = 0;
     CZarvexDlg dlg(nullptr);
     self->m_dlg = &dlg;
     SetEvent(self->m_ready.get());
     dlg.DoModal();
     if (self->m_afterClose)
         self->m_afterClose(dlg);
-    DestroyWindow(self->m_hwndCall);
     return 0;
 }
 

@@ -3,12 +3,14 @@
 //
 // Threading: the dialog is made, run modally and destroyed on an owned thread of its own (its COM
 // scope belongs to that thread, as in the program). The test thread talks to it through messages
-// (SendMessage waits for the dialog thread) and touches its members only while the dialog idles
-// between messages.
+// (SendMessage waits for the dialog thread), runs code on the dialog thread (Run, Post) wherever
+// the dialog's COM objects or windows are involved, and touches plain members only while the
+// dialog idles between messages.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -42,23 +44,31 @@ public:
     // dialog object is, so it sees the members as the shutdown left them.
     bool Close(std::function<void(CZarvexDlg&)> afterClose = nullptr);
 
-    // Runs f on the dialog thread, between two of the dialog's messages, and returns when it has
-    // run; false when it could not be run within 30 s.
-    bool Call(const std::function<void(CZarvexDlg&)>& f);
-
     // The settings file's bytes, or nullopt when there is none.
     static std::optional<std::string> ReadSettings();
 
+    // Runs task on the dialog thread, between two of its messages, and waits for it (at most
+    // 60 s); false when it did not run.
+    bool Run(std::function<void(CZarvexDlg&)> task);
+    // Runs task on the dialog thread as soon as it takes its next message, without waiting.
+    void Post(std::function<void(CZarvexDlg&)> task);
+    // WM_CAPTURE_FRAME messages the dialog window was given so far.
+    long CaptureFrameMessages() const { return s_captureFrames.load(); }
+
 private:
-    static UINT __cdecl Run(LPVOID self);
-    static LRESULT CALLBACK CallProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    struct Task;
+    static UINT __cdecl ThreadMain(LPVOID self);
+    static LRESULT CALLBACK TaskHook(int code, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK SentMessageHook(int code, WPARAM wParam, LPARAM lParam);
+    static UINT TaskMessage();
+
+    static std::atomic<long> s_captureFrames; // one dialog thread at a time
 
     std::function<void(CZarvexDlg&)> m_afterClose;
     win::UniqueHandle m_ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     CZarvexDlg* m_dlg = nullptr; // lives on the dialog thread's stack; set before m_ready
     std::unique_ptr<CWinThread> m_thread;
     HWND m_hwnd = nullptr;
-    HWND m_hwndCall = nullptr; // a message-only window of the dialog thread that runs Call's functions
     bool m_closed = false;
 };
 
@@ -87,16 +97,29 @@ private:
 };
 
 // Reaches the dialog's private state for the tests: the clips and their thumbnails, the sound
-// devices and the sound capture.
+// devices and the sound capture, the frame ring, the device and format choice and the capture
+// graph.
 struct ZarvexDlgTestAccess {
     static CClipArray& Clips(CZarvexDlg& dlg) { return dlg.m_clips; }
     static CImageList& Thumbnails(CZarvexDlg& dlg) { return dlg.m_thumbs; }
     static void RefillClipList(CZarvexDlg& dlg) { dlg.RefillClipList(); }
     static CSoundDeviceArray& SoundDevices(CZarvexDlg& dlg) { return dlg.m_soundDevices; }
     static CSoundCapture* SoundCapture(CZarvexDlg& dlg) { return dlg.m_pSoundCapture.get(); }
+
+    static CFrameStore& Ring(CZarvexDlg& dlg) { return dlg.m_ring; }
+    static int FrameRate(CZarvexDlg& dlg) { return dlg.m_nFrameRate; }
+    static int PreTime(CZarvexDlg& dlg) { return dlg.m_nPreTime; }
+    static const CString& VideoDevice(CZarvexDlg& dlg) { return dlg.m_strVideoDevice; }
+    static int VideoFormat(CZarvexDlg& dlg) { return dlg.m_nVideoFormat; }
+    static const CVideoFormatArray& Formats(CZarvexDlg& dlg) { return dlg.m_formats; }
+    static RECT Source(CZarvexDlg& dlg) { return dlg.m_rcSrc; }
+    static RECT Destination(CZarvexDlg& dlg) { return dlg.m_rcDst; }
+    static CCaptureGraph* VideoCapture(CZarvexDlg& dlg) { return dlg.m_pVideoCapture.get(); }
+    static void StartVideoCapture(CZarvexDlg& dlg) { dlg.StartVideoCapture(); }
+    static void StopVideoCapture(CZarvexDlg& dlg) { dlg.StopVideoCapture(); }
+
     static CSoundBlockArray& Sounds(CZarvexDlg& dlg) { return dlg.m_sounds; }
     static CClipMaker& ClipMaker(CZarvexDlg& dlg) { return dlg.m_clipMaker; }
-    static CFrameStore& Ring(CZarvexDlg& dlg) { return dlg.m_ring; }
     static bool IsArmed(const CZarvexDlg& dlg) { return dlg.m_bArmed; }
 };
 

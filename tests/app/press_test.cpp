@@ -64,7 +64,7 @@ TEST_F(PressTest, APressNoFrameFollowsGivesTheControlsBackAndTheSoundRuns) {
         EXPECT_TRUE(IsWindowEnabled(m_dlg.item(id)));
     }
     bool armed = true, running = false;
-    ASSERT_TRUE(m_dlg.Call([&](CZarvexDlg& dlg) {
+    ASSERT_TRUE(m_dlg.Run([&](CZarvexDlg& dlg) {
         armed = ZarvexDlgTestAccess::IsArmed(dlg);
         running =
             ZarvexDlgTestAccess::SoundCapture(dlg) && ZarvexDlgTestAccess::SoundCapture(dlg)->IsRunning();
@@ -78,7 +78,7 @@ TEST_F(PressTest, APressNoFrameFollowsGivesTheControlsBackAndTheSoundRuns) {
 // Clips 1..n each made of one 64 x 48 frame whose first byte is its number, with sound blocks of
 // n bytes for the first `sounds` of them.
 void AddClips(DialogThread& dlg, int n, int sounds) {
-    ASSERT_TRUE(dlg.Call([&](CZarvexDlg& d) {
+    ASSERT_TRUE(dlg.Run([&](CZarvexDlg& d) {
         for (int i = 1; i <= n; ++i) {
             auto* clip = new CFrameArray;
             auto* frame = new CFrameImage(64, 48, 24);
@@ -99,7 +99,7 @@ void AddClips(DialogThread& dlg, int n, int sounds) {
 void Remaining(DialogThread& dlg, std::vector<int>& clips, std::vector<int>& sounds) {
     clips.clear();
     sounds.clear();
-    ASSERT_TRUE(dlg.Call([&](CZarvexDlg& d) {
+    ASSERT_TRUE(dlg.Run([&](CZarvexDlg& d) {
         const CClipArray& c = ZarvexDlgTestAccess::Clips(d);
         for (int i = 0; i < c.GetSize(); ++i)
             clips.push_back(c.GetAt(i)->GetAt(0)->GetBits()[0]);
@@ -123,7 +123,7 @@ TEST_F(PressTest, DeleteRemovesTheSelectedClipOrClipOneWithItsSound) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(m_dlg.Call([](CZarvexDlg& d) {
+        ASSERT_TRUE(m_dlg.Run([](CZarvexDlg& d) {
             ZarvexDlgTestAccess::Clips(d).DeleteAll();
             ZarvexDlgTestAccess::Sounds(d).DeleteAll();
             ZarvexDlgTestAccess::RefillClipList(d);

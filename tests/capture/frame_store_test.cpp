@@ -205,6 +205,35 @@ TEST_F(FrameStoreTest, ArmingEdgeCases) {
     }
 }
 
+TEST_F(FrameStoreTest, AClipKeepsTheRateItsRingWasRecordedAt) {
+    GrabbedFrame small(64, 48);
+    const RECT smallSize = {0, 0, 64, 48};
+    CFrameStore store;
+    std::vector<std::unique_ptr<CFrameArray>> clips;
+    // A format change between two presses rebuilds the ring at the new rate; every clip keeps its own.
+    for (const int fps : {30, 15, 60, 25}) {
+        SCOPED_TRACE(testing::Message() << fps << " fps");
+        ASSERT_TRUE(store.Allocate(64, 48, 1, 1, fps));
+        store.ArmStop();
+        int stored = 0;
+        while (!store.StoreFrame(small.bits.data(), small.bits.size(), &small.header, smallSize, smallSize))
+            ASSERT_LT(++stored, 1000);
+        clips.emplace_back(new CFrameArray);
+        ASSERT_TRUE(store.CutInto(clips.back().get()));
+        EXPECT_EQ(2 * fps, clips.back()->GetSize());
+    }
+    const int rates[] = {30, 15, 60, 25};
+    for (size_t i = 0; i < clips.size(); ++i)
+        EXPECT_EQ(rates[i], clips[i]->GetFrameRate()) << "clip " << i;
+
+    // A cut that finds nothing leaves the clip empty, and without the rate it had before.
+    CFrameStore empty;
+    ASSERT_TRUE(empty.Allocate(64, 48, 0, 0, 30));
+    EXPECT_FALSE(empty.CutInto(clips[0].get()));
+    EXPECT_EQ(0, clips[0]->GetSize());
+    EXPECT_EQ(0, clips[0]->GetFrameRate());
+}
+
 TEST_F(FrameStoreTest, AllocateWhileArmedLosesTheArming) {
     CFrameStore store;
     ASSERT_TRUE(store.Allocate(512, 384, 1, 1, 30));

@@ -1,5 +1,6 @@
 // What the sound output really plays: blocks written the way the player writes them (one per
-// block end), recorded back from the monitor of the bench's PulseAudio null sink.
+// block end), and a playback through the clip player itself, recorded back from the monitor of
+// the bench's PulseAudio null sink.
 //
 // The sound path behind DirectSound is not sample-exact on the bench: now and then PulseAudio or
 // Wine drops or repeats a single sample frame, or fills a short underrun with digital silence. The
@@ -19,10 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "ClipPlayer.h"
 #include "ComScope.h"
 #include "SoundOutput.h"
 #include "SoundPlayer.h"
+#include "SoundBlock.h"
 #include "SoundTestUtil.h"
+#include "clip_pattern.h"
 
 namespace {
 
@@ -102,6 +106,58 @@ std::vector<int16_t> Tone(long frames) {
     return v;
 }
 
+// How blocks firstBlock..lastBlock of `sent` came out in `got`: each found within half a block of
+// where the one before it ended.
+struct Heard {
+    long first = -1;     // where firstBlock starts in got, -1 when it was never heard
+    long last = -1;      // where the last block found starts
+    long lastBlock = -1; // which block that is
+    int missing = 0;     // blocks where foreign sound, or silence longer than an underrun, was heard
+    int excused = 0;     // blocks lost to a short underrun of the sound path
+    std::string problems;
+};
+
+Heard Follow(const std::vector<int16_t>& got, const std::vector<int16_t>& sent, long firstBlock,
+             long lastBlock) {
+    Heard heard;
+    heard.first = FindBlock(got, sent, firstBlock, -1, 0);
+    if (heard.first < 0)
+        return heard;
+    std::ostringstream problems;
+    heard.last = heard.first;
+    heard.lastBlock = firstBlock;
+    for (long b = firstBlock + 1; b <= lastBlock; ++b) {
+        const long expected = heard.last + (b - heard.lastBlock) * kBlockFrames;
+        const long at = FindBlock(got, sent, b, expected, kBlockFrames / 2);
+        if (at >= 0) {
+            heard.last = at;
+            heard.lastBlock = b;
+            continue;
+        }
+        // A short underrun of the sound path shows as digital silence across the block; anything
+        // else where a block should be is the writer's fault.
+        const long zeros = LongestZeroRun(got, expected, expected + kBlockFrames);
+        if (zeros >= 8 && zeros < kBlockFrames / 2) {
+            ++heard.excused;
+            continue;
+        }
+        ++heard.missing;
+        if (heard.missing <= 5)
+            problems << " block " << b << " not within half a block of frame " << expected << " ("
+                     << (Loudest(got, expected, expected + kBlockFrames).empty() ? "silence" : "other sound")
+                     << ");";
+    }
+    heard.problems = problems.str();
+    return heard;
+}
+
+// What was mixed before a stop still comes out of the sound path for a while after it (Wine's mixer
+// and PulseAudio each hold some); a recording started at once would hear the end of the previous
+// playback, which is not what is being tested.
+void DrainSoundPath() {
+    Sleep(1500);
+}
+
 class SoundLoopbackTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -135,6 +191,7 @@ protected:
 TEST_F(SoundLoopbackTest, TheWrittenBlocksAreHeardInOrderAfterSilence) {
     // A previous playback leaves a tone in all eight blocks.
     EXPECT_EQ(0, PlayBlocks(Tone(30 * kBlockFrames), true));
+    DrainSoundPath();
 
     soundtest::CMonitorRecorder recorder;
     const std::string why = recorder.Start(8);
@@ -150,46 +207,81 @@ TEST_F(SoundLoopbackTest, TheWrittenBlocksAreHeardInOrderAfterSilence) {
     const std::vector<int16_t> got = recorder.Stop();
     ASSERT_GT(Frames(got), static_cast<size_t>(sweepBlocks * kBlockFrames)) << "too little was recorded";
 
-    const long first = FindBlock(got, sweep, 0, -1, 0);
-    ASSERT_GE(first, 0) << "the first block was never heard";
+    const Heard heard = Follow(got, sweep, 0, sweepBlocks - 1);
+    ASSERT_GE(heard.first, 0) << "the first block was never heard";
     // Before it, the start of the playback: silence, not the previous clip's tone.
-    const std::string before = Loudest(got, 0, first);
+    const std::string before = Loudest(got, 0, heard.first);
     EXPECT_TRUE(before.empty()) << "sound before the first block (" << before << ")";
-
-    std::ostringstream problems;
-    int missing = 0;
-    int excused = 0;
-    long last = first;
-    long lastBlock = 0;
-    for (long b = 1; b < sweepBlocks; ++b) {
-        const long expected = last + (b - lastBlock) * kBlockFrames;
-        const long at = FindBlock(got, sweep, b, expected, kBlockFrames / 2);
-        if (at >= 0) {
-            last = at;
-            lastBlock = b;
-            continue;
-        }
-        // A short underrun of the sound path shows as digital silence across the block; anything
-        // else where a block should be is the writer's fault.
-        const long zeros = LongestZeroRun(got, expected, expected + kBlockFrames);
-        if (zeros >= 8 && zeros < kBlockFrames / 2) {
-            ++excused;
-            continue;
-        }
-        ++missing;
-        if (missing <= 5)
-            problems << " block " << b << " not within half a block of frame " << expected << " ("
-                     << (Loudest(got, expected, expected + kBlockFrames).empty() ? "silence" : "other sound")
-                     << ");";
-    }
-    EXPECT_EQ(0, missing) << problems.str();
-    EXPECT_LE(excused, static_cast<int>(sweepBlocks / 10)) << "the sound path dropped out too often to judge";
-    EXPECT_EQ(sweepBlocks - 1, lastBlock) << "the last block was not heard";
+    EXPECT_EQ(0, heard.missing) << heard.problems;
+    EXPECT_LE(heard.excused, static_cast<int>(sweepBlocks / 10))
+        << "the sound path dropped out too often to judge";
+    EXPECT_EQ(sweepBlocks - 1, heard.lastBlock) << "the last block was not heard";
+    const long last = heard.last;
 
     // After the last block: the silence that followed, no block of the sweep coming round again.
     const long end = last + kBlockFrames;
     const std::string after = Loudest(got, end + 8, end + 8 * kBlockFrames);
     EXPECT_TRUE(after.empty()) << "sound after the last block (" << after << ")";
+}
+
+// A playback through the clip player: what the sound output plays is the clip's sound in order,
+// from the block the delay makes the first, after silence rather than what the previous playback
+// left in the buffer. The end stops the output with the last few blocks still queued, so the clip
+// ends in silence, as the sound of any clip may.
+TEST_F(SoundLoopbackTest, APlaybackIsHeardAsTheClipsSoundInOrder) {
+    const long sweepBlocks = 100;
+    std::vector<int16_t> sweep = soundtest::Sweep(sweepBlocks * kBlockFrames);
+    sweep.resize(sweep.size() + 2 * 20 * kBlockFrames, 0); // 2 s in all
+    auto soundOf = [](const std::vector<int16_t>& samples) {
+        auto sound = std::make_unique<SoundBlock>();
+        sound->SetSize(static_cast<int>(samples.size() * 2));
+        std::memcpy(sound->GetData(), samples.data(), samples.size() * 2);
+        return sound;
+    };
+    const auto sweepSound = soundOf(sweep);
+    const auto toneSound = soundOf(Tone(30 * kBlockFrames));
+    const auto clip = cliptest::MakeClip(90, 16, 12, 30); // 3 s: the sound ends first
+    CClipPlayer player(&m_player, nullptr);
+    auto play = [&](const SoundBlock* sound, int delay) {
+        ASSERT_TRUE(player.Start(clip.get(), sound, delay));
+        for (int i = 0; i < 1500 && player.IsPlaying(); ++i)
+            Sleep(10);
+        ASSERT_FALSE(player.IsPlaying()) << "the playback did not end within 15 s";
+        ASSERT_TRUE(player.WaitForEnd(5000));
+    };
+    // The previous playback leaves a tone in the buffer.
+    play(toneSound.get(), 0);
+    DrainSoundPath();
+
+    struct Case {
+        const char* name;
+        int delay;
+        long firstBlock; // the first block heard
+    } cases[] = {{"no delay", 0, 0}, {"+500 ms skips 88320 bytes, 30 blocks", 500, 30}, {"-500 ms", -500, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        soundtest::CMonitorRecorder recorder;
+        const std::string why = recorder.Start(8);
+        ASSERT_TRUE(why.empty()) << why;
+        play(sweepSound.get(), c.delay);
+        Sleep(100);
+        const std::vector<int16_t> got = recorder.Stop();
+
+        const Heard heard = Follow(got, sweep, c.firstBlock, sweepBlocks - 1);
+        ASSERT_GE(heard.first, 0) << "the first block was never heard";
+        const std::string before = Loudest(got, 0, heard.first);
+        EXPECT_TRUE(before.empty()) << "sound before the first block (" << before << ")";
+        if (c.firstBlock > 0) {
+            EXPECT_LT(FindBlock(got, sweep, c.firstBlock - 1, -1, 0), 0) << "the skipped sound was heard";
+        }
+        EXPECT_EQ(0, heard.missing) << heard.problems;
+        EXPECT_LE(heard.excused, static_cast<int>(sweepBlocks / 10))
+            << "the sound path dropped out too often";
+        EXPECT_EQ(sweepBlocks - 1, heard.lastBlock) << "the last block was not heard";
+        const long end = heard.last + kBlockFrames;
+        const std::string after = Loudest(got, end + 8, end + 8 * kBlockFrames);
+        EXPECT_TRUE(after.empty()) << "sound after the last block heard (" << after << ")";
+    }
 }
 
 } // namespace

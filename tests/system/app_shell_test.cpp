@@ -6,11 +6,13 @@
 
 #include <string>
 
+#include "ComScope.h"
 #include "SharedMem.h"
 #include "UniqueAny.h"
 #include "dialog_template.h"
 #include "resource.h"
 #include "test_paths.h"
+#include "video_devices.h"
 #include "zarvex_process.h"
 
 using testing_support::DialogTemplate;
@@ -196,6 +198,21 @@ std::string Utf8(const std::wstring& w) {
     return s;
 }
 
+// The device the program lists first: the first video input device but its own virtual camera,
+// in ANSI as the settings file keeps it; "" when there is none.
+std::string FirstRealVideoDevice() {
+    const win::ComScope com;
+    for (const auto& moniker : VideoDevices()) {
+        const std::wstring name = FriendlyNameOf(moniker.Get());
+        if (name == L"ZarvexDevice")
+            continue;
+        char ansi[256] = {};
+        WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, ansi, sizeof ansi, nullptr, nullptr);
+        return ansi;
+    }
+    return std::string();
+}
+
 // The program's executable loaded as a data file, to read its resources.
 win::UniqueModule LoadProgramResources() {
     return win::UniqueModule(LoadLibraryExW((testing_support::BinDir() + L"Zarvex.exe").c_str(), nullptr,
@@ -308,6 +325,10 @@ TEST_F(AppShellTest, WindowShowsEveryControlWithItsIdAndCaption) {
 
 TEST_F(AppShellTest, FirstStartUsesTheDefaultsAndExitWritesAllNineKeys) {
     ASSERT_TRUE(IniText().empty());
+    // The first listed video device is chosen, and kept by name.
+    const std::string device = FirstRealVideoDevice();
+    ASSERT_FALSE(device.empty())
+        << "the Zarvex Test Camera is not registered in the bench: tools/testcam/register-testcam.sh build";
     StartApp();
     const POINT at = TopLeft(m_app.Window());
     EXPECT_EQ(100, at.x);
@@ -326,8 +347,9 @@ TEST_F(AppShellTest, FirstStartUsesTheDefaultsAndExitWritesAllNineKeys) {
     EXPECT_EQ(100, SendMessageW(m_app.Item(IDC_VOLUME), TBM_GETRANGEMAX, 0, 0));
     Exit();
 
-    const char* const expected[10] = {"[Settings]", "VideoFormat=0", "VideoDevice=", "SoundDelay=500",
-                                      "Volume=100", "EndTime=5",     "PreTime=5",    "PY=100",
+    const std::string deviceLine = "VideoDevice=" + device;
+    const char* const expected[10] = {"[Settings]", "VideoFormat=0", deviceLine.c_str(), "SoundDelay=500",
+                                      "Volume=100", "EndTime=5",     "PreTime=5",        "PY=100",
                                       "PX=100",     "Topmost=0"};
     EXPECT_EQ(Ini(expected), IniText());
 }
@@ -335,9 +357,10 @@ TEST_F(AppShellTest, FirstStartUsesTheDefaultsAndExitWritesAllNineKeys) {
 TEST_F(AppShellTest, SecondStartRestoresEveryValue) {
     // Values the user changes in this build (position, topmost) go through the window; the rest
     // are stored the way an earlier exit stores them.
-    const char* const stored[10] = {"[Settings]", "VideoFormat=2", "VideoDevice=Cam", "SoundDelay=-250",
-                                    "Volume=40",  "EndTime=3",     "PreTime=7",       "PY=100",
-                                    "PX=100",     "Topmost=0"};
+    const char* const stored[10] = {"[Settings]",      "VideoFormat=2", "VideoDevice=Zarvex Test Camera",
+                                    "SoundDelay=-250", "Volume=40",     "EndTime=3",
+                                    "PreTime=7",       "PY=100",        "PX=100",
+                                    "Topmost=0"};
     ASSERT_TRUE(testing_support::WriteFileBytes(m_app.IniPath(), Ini(stored)));
     StartApp();
     SetWindowPos(m_app.Window(), nullptr, 310, 220, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
@@ -359,12 +382,16 @@ TEST_F(AppShellTest, SecondStartRestoresEveryValue) {
     EXPECT_EQ(60, SliderPos(second, IDC_VOLUME));
     EXPECT_EQ(L"40", second.ItemText(IDC_VOLUME_TEXT));
     EXPECT_EQ(L"-250", second.ItemText(IDC_SOUND_DELAY));
+    // A dropped-down list's text is its selected entry.
+    EXPECT_EQ(L"Zarvex Test Camera", second.ItemText(IDC_VIDEO_DEVICE));
+    EXPECT_EQ(L"160x120x24 30f RGB ", second.ItemText(IDC_VIDEO_FORMAT));
     RequestClose(second, CloseBy::ExitButton);
     ASSERT_TRUE(second.WaitForExit(10000));
 
-    const char* const saved[10] = {"[Settings]", "VideoFormat=2", "VideoDevice=Cam", "SoundDelay=-250",
-                                   "Volume=40",  "EndTime=3",     "PreTime=7",       "PY=220",
-                                   "PX=310",     "Topmost=1"};
+    const char* const saved[10] = {"[Settings]",      "VideoFormat=2", "VideoDevice=Zarvex Test Camera",
+                                   "SoundDelay=-250", "Volume=40",     "EndTime=3",
+                                   "PreTime=7",       "PY=220",        "PX=310",
+                                   "Topmost=1"};
     EXPECT_EQ(Ini(saved), testing_support::ReadFileBytes(second.IniPath()));
 }
 

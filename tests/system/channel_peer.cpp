@@ -21,12 +21,21 @@
 //                                           size as the capture program does: pixels, FrameReady
 //   publish-two <n1> <n2> <width> <height>  two frames published under one lock hold: the first is
 //                                           overwritten before any reader can see it
-//   stream <count> <ms> <width> <height>    publishes frames 1..count every <ms>, each carrying
-//                                           its number (bytes 0..3) and the performance counter
-//                                           read just before FrameReady is set (bytes 4..11)
+//   stream <count> <us> <width> <height>    publishes frames 1..count, frame n due <us> * (n - 1)
+//                                           microseconds after the first (a camera's rate, which
+//                                           a late frame does not slow down), each carrying its
+//                                           number (bytes 0..3) and the performance counter read
+//                                           just before FrameReady is set (bytes 4..11); answers
+//                                           the number of frames it could not publish
 //   hostile <rounds> <seed>                 puts random and extreme values into every header field
 //                                           and the size word, round after round, under the lock;
 //                                           ends with a sane zero header
+//   watch-start <bytes>                     reads the channel as the virtual camera does, on a
+//                                           thread of its own: every time FrameReady is set it
+//                                           keeps the time and the first <bytes> (1..16) bytes of
+//                                           the pixel area, and clears the flag
+//   watch-stop                              ends the watch: "ok <n>" and one " <us>:<hex bytes>"
+//                                           for each frame seen, <us> microseconds after the start
 //   exit
 #include <windows.h>
 
@@ -34,8 +43,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SharedMem.h"
@@ -46,8 +57,18 @@ namespace {
 
 constexpr char kSectionName[] = "KLO_SHM";
 
+// A frame the watcher saw: when, and how it began.
+struct Sighting {
+    LONGLONG us;
+    BYTE bytes[16];
+};
+
 struct Peer {
     CSharedMem channel;
+    std::thread watcher;
+    std::atomic<bool> stopWatching{false};
+    std::vector<Sighting> sightings; // the watcher's until it is joined
+
     win::UniqueHandle section; // raw-section / raw-open
     win::UniqueMappedView view;
     SIZE_T committed = 0; // bytes of the raw view that can be touched
@@ -55,6 +76,9 @@ struct Peer {
     HWND window = nullptr;
 
     ~Peer() {
+        stopWatching = true;
+        if (watcher.joinable())
+            watcher.join();
         if (window)
             DestroyWindow(window);
     }
@@ -181,6 +205,30 @@ void Hostile(Peer& peer, unsigned long rounds, unsigned long seed) {
     }
 }
 
+// Polls the channel about once a millisecond, the way the filter's worker takes a frame, until
+// told to stop. The reader must not miss a frame published 10 ms after the one before.
+void Watch(Peer& peer, size_t bytes) {
+    LARGE_INTEGER frequency, start;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    while (!peer.stopWatching) {
+        if (peer.channel.Lock()) {
+            SharedFrameHeader* header = peer.channel.Header();
+            if (header && (header->dwFlags & kFrameReady)) {
+                LARGE_INTEGER now;
+                QueryPerformanceCounter(&now);
+                Sighting sighting = {};
+                sighting.us = (now.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
+                std::memcpy(sighting.bytes, header->pixels, bytes);
+                header->dwFlags &= ~kFrameReady;
+                peer.sightings.push_back(sighting);
+            }
+            (void)peer.channel.Unlock(); // a failed release shows up in the other side's next Lock
+        }
+        Sleep(1);
+    }
+}
+
 void Run(Peer& peer, const std::string& line) {
     std::istringstream in(line);
     std::string cmd, word;
@@ -287,16 +335,51 @@ void Run(Peer& peer, const std::string& line) {
         else
             ReplyError(peer.channel.GetLastError());
     } else if (cmd == "stream") {
+        LARGE_INTEGER frequency, start, now;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        const double ticksPerUs = static_cast<double>(frequency.QuadPart) / 1e6;
         unsigned long failed = 0;
         for (unsigned long n = 1; n <= num(0); ++n) {
+            const LONGLONG due =
+                start.QuadPart + static_cast<LONGLONG>(static_cast<double>(num(1)) * (n - 1) * ticksPerUs);
+            for (QueryPerformanceCounter(&now); now.QuadPart < due; QueryPerformanceCounter(&now))
+                Sleep(1);
             if (!Publish(peer, num(2), num(3), {static_cast<std::uint32_t>(n)}, true))
                 ++failed;
-            Sleep(num(1));
         }
         ReplyValue(static_cast<long long>(failed));
     } else if (cmd == "hostile") {
         Hostile(peer, num(0), num(1));
         Reply("ok");
+    } else if (cmd == "watch-start") {
+        const size_t bytes = num(0);
+        if (bytes < 1 || bytes > sizeof(Sighting::bytes) || peer.watcher.joinable()) {
+            Reply("fail range");
+            return;
+        }
+        peer.stopWatching = false;
+        peer.sightings.clear();
+        peer.sightings.reserve(4096);
+        peer.watcher = std::thread([&peer, bytes] { Watch(peer, bytes); });
+        Reply("ok");
+    } else if (cmd == "watch-stop") {
+        if (!peer.watcher.joinable()) {
+            Reply("fail not-watching");
+            return;
+        }
+        peer.stopWatching = true;
+        peer.watcher.join();
+        std::string answer = "ok " + std::to_string(peer.sightings.size());
+        char hex[3];
+        for (const Sighting& sighting : peer.sightings) {
+            answer += " " + std::to_string(sighting.us) + ":";
+            for (BYTE b : sighting.bytes) {
+                std::snprintf(hex, sizeof hex, "%02x", b);
+                answer += hex;
+            }
+        }
+        Reply(answer.c_str());
     } else if (cmd == "exit") {
         Reply("ok");
         std::exit(0);

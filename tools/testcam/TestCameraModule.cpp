@@ -26,11 +26,21 @@ const AMOVIESETUP_PIN kPins[] = {{
 const AMOVIESETUP_FILTER kFilter = {&CLSID_ZarvexTestCamera, TESTCAM_FRIENDLY_NAME, MERIT_DO_NOT_USE, 1,
                                     kPins};
 
+// The spares have no setup data: registration makes their COM classes and nothing else, so no device
+// list shows them until a test lists one itself.
 const CFactoryTemplate kTemplates[] = {
     {TESTCAM_FRIENDLY_NAME, &CLSID_ZarvexTestCamera, CTestCamera::CreateInstance, nullptr, &kFilter},
+    {L"Zarvex Test Camera (spare 1)", &CLSID_ZarvexTestCameraSpare[0], CTestCamera::CreateSpare<0>, nullptr,
+     nullptr},
+    {L"Zarvex Test Camera (spare 2)", &CLSID_ZarvexTestCameraSpare[1], CTestCamera::CreateSpare<1>, nullptr,
+     nullptr},
+    {L"Zarvex Test Camera (spare 3)", &CLSID_ZarvexTestCameraSpare[2], CTestCamera::CreateSpare<2>, nullptr,
+     nullptr},
 };
+static_assert(sizeof kTemplates / sizeof kTemplates[0] == 1 + TESTCAM_SPARE_COUNT, "one template per spare");
 
-const CFilterModule g_module(kTemplates, 1, &CLSID_VideoInputDeviceCategory);
+const CFilterModule g_module(kTemplates, sizeof kTemplates / sizeof kTemplates[0],
+                             &CLSID_VideoInputDeviceCategory);
 
 } // namespace
 
