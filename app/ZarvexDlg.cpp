@@ -73,6 +73,8 @@ CZarvexDlg::CZarvexDlg(CWnd* parent) : CDialog(IDD_ZARVEX_DIALOG, parent), m_str
     m_pChannel.reset(new (std::nothrow) CSharedMem);
     if (m_pChannel && !m_pChannel->Open(kChannelName))
         (void)m_pChannel->Create(kChannelName, kChannelPayloadSize); // failure recorded in the object
+    // Without a channel object the publisher does nothing, which is what the program then needs.
+    m_pPublisher = std::make_unique<CFramePublisher>(m_pChannel.get());
 }
 
 CZarvexDlg::~CZarvexDlg() = default;
@@ -112,11 +114,7 @@ BOOL CZarvexDlg::OnInitDialog() {
 
     // Register the dialog as the channel's owner window: the virtual camera posts format
     // announcements to it.
-    if (m_pChannel && m_pChannel->Lock()) {
-        if (SharedFrameHeader* header = m_pChannel->Header())
-            SetOwnerWindow(*header, m_hWnd);
-        (void)m_pChannel->Unlock(); // a failed release is recorded in the channel object
-    }
+    (void)m_pPublisher->RegisterOwner(m_hWnd); // without a channel no announcement can come anyway
     (void)LOG_IF_WIN32_FALSE(AllowCameraFormatMessage(m_hWnd)); // else only same-level hosts reach us
 
     SendDlgItemMessageW(m_hWnd, IDC_PRE_TIME, TBM_SETRANGE, FALSE, MAKELPARAM(0, kMaxTime));
@@ -207,12 +205,6 @@ void CZarvexDlg::OnOK() {
         AbandonPress(); // without the timer nothing could give the controls back
 }
 
-void CZarvexDlg::OnFrameStored(BOOL bCompleted) {
-    m_dwLastFrameTick = GetTickCount();
-    if (bCompleted && m_bArmed)
-        OnRingCompleted();
-}
-
 void CZarvexDlg::OnRingCompleted() {
     m_bArmed = false;
     m_pCutRing = m_pRing;
@@ -273,6 +265,9 @@ void CZarvexDlg::OnClipMade() {
 }
 
 void CZarvexDlg::OnRemoveOldest() {
+    // A clip being played stays: the playback reads it. The new clip is made all the same.
+    if (IsPlaying() && m_pPlayingClip == m_clips.GetAt(0))
+        return;
     if (!m_clipMaker.ClaimRemoval())
         return;
     m_clips.RemoveAt(0);  // nothing when the list is empty
@@ -433,6 +428,9 @@ BOOL CZarvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case WM_CLIP_MADE:
         OnClipMade();
         return TRUE;
+    case WM_CAMERA_FORMAT:
+        *result = OnCameraFormat(wParam);
+        return TRUE;
     case WM_CLIP_REMOVE_OLDEST:
         OnRemoveOldest();
         return TRUE;
@@ -585,24 +583,48 @@ void CZarvexDlg::StopVideoCapture() {
 }
 
 BOOL CZarvexDlg::ReadChannelFormat() {
-    // Seam: the frame publisher's format read goes here. When the channel is there and its lock is
-    // had: m_nOutWidth x m_nOutHeight and the width and height of m_rcDst take the bitmap size the
-    // virtual camera asks for (values above 0 only), both format flags are cleared and the pixel
-    // area is zeroed; TRUE then. Until it joins, the ring keeps the output size it has.
-    return FALSE;
+    // The publisher refuses a size whose frame would not fit the channel's pixel area (any process
+    // may write the header), and the output size stays as it was.
+    const BOOL read = m_pPublisher->ReadFormat(m_nOutWidth, m_nOutHeight);
+    m_rcDst.right = m_nOutWidth;
+    m_rcDst.bottom = m_nOutHeight;
+    return read;
 }
 
 BOOL CZarvexDlg::ResetFrameStore() {
     const BOOL read = ReadChannelFormat();
     {
         std::lock_guard<CCriticalSection> lock(m_csFrames);
-        // A failed rebuild was reported to the user; the ring keeps the slots it could make.
+        // A failed rebuild was reported to the user; the ring keeps the slots it could make. A cut
+        // running now is waited for inside Allocate: its slots are not freed under it.
         (void)m_ring.Allocate(m_nOutWidth, m_nOutHeight, m_nPreTime, m_nEndTime, m_nFrameRate);
     }
     m_pRing = &m_ring;
     SetDlgItemMB(IDC_USED_MEMORY, m_ring.GetMemoryBytes() / 1048576);
     (void)CheckFreeMemory(TRUE); // the free figure; the answer matters to the clip maker only
+    // The rebuild disarmed a press: it can no longer complete, so it is given up at once.
+    if (m_bArmed)
+        AbandonPress();
     return read;
+}
+
+LRESULT CZarvexDlg::OnCameraFormat(WPARAM wParam) {
+    if (wParam != kFormatAnnouncedBySetFormat && wParam != kFormatAnnouncedByConnection)
+        return 0;
+    (void)ResetFrameStore(); // an unread channel leaves the size; the ring is rebuilt regardless
+    PublishCurrentFrame();
+    return 0;
+}
+
+void CZarvexDlg::PublishFrame(const CFrameImage& image) {
+    (void)m_pPublisher->PublishFrame(image); // a frame not had in 50 ms is skipped; the next follows
+}
+
+void CZarvexDlg::PublishCurrentFrame() {
+    if (!m_pRing)
+        return;
+    if (const CFrameImage* slot = m_pRing->GetCurrentFrame())
+        PublishFrame(*slot);
 }
 
 BOOL CZarvexDlg::CheckFreeMemory(BOOL bShow) {
@@ -621,8 +643,9 @@ void CZarvexDlg::SetDlgItemMB(int id, LONGLONG megabytes) {
 }
 
 LRESULT CZarvexDlg::OnCaptureFrame(WPARAM wParam, LPARAM lParam) {
-    // Seam: while a clip plays (m_pPlayingClip) the frame is dropped here, before it is claimed.
-    if (!m_pVideoCapture || !m_pRing)
+    // While a clip plays the virtual camera shows the clip: the live frame is neither stored nor
+    // published, and the ring does not move.
+    if (IsPlaying() || !m_pVideoCapture || !m_pRing)
         return 0;
     // Only a frame still on offer is read: a message whose send gave up, or one from a graph
     // that has gone since, names a buffer that may hold anything by now. The claim keeps the
@@ -631,12 +654,15 @@ LRESULT CZarvexDlg::OnCaptureFrame(WPARAM wParam, LPARAM lParam) {
         m_pVideoCapture->Handoff().Claim(reinterpret_cast<const void*>(wParam), static_cast<size_t>(lParam));
     if (!frame)
         return 0;
+    m_dwLastFrameTick = GetTickCount(); // the camera delivers: an armed press will complete
     // The delivered length goes with the bits: a frame shorter than its header says is dropped
-    // before a byte of it is read.
-    // Seam: the frame publisher hands the stored slot to the virtual camera (publish argument), and
-    // a completed ring (TRUE) starts the clip maker.
-    (void)m_pRing->StoreFrame(frame.Bits(), frame.Length(), &m_pVideoCapture->FrameHeader(), m_rcSrc,
-                              m_rcDst);
+    // before a byte of it is read. The slot is published after the store lock is let go and before
+    // the write index moves on.
+    const BOOL completed =
+        m_pRing->StoreFrame(frame.Bits(), frame.Length(), &m_pVideoCapture->FrameHeader(), m_rcSrc, m_rcDst,
+                            [this](CFrameImage& slot) { PublishFrame(slot); });
+    if (completed && m_bArmed)
+        OnRingCompleted();
     return 0;
 }
 

@@ -19,9 +19,10 @@
 
 #include <memory>
 
-#include "ComScope.h"
-#include "FrameStore.h"
 #include "ClipMaker.h"
+#include "ComScope.h"
+#include "FramePublisher.h"
+#include "FrameStore.h"
 #include "SharedMem.h"
 #include "SoundBlock.h"
 #include "SoundCapture.h"
@@ -86,7 +87,6 @@ private:
     // The press, from the ring's completion on. OnRingCompleted starts the clip maker on the ring
     // that just completed; OnClipMade takes its result into the lists; OnRemoveOldest is the
     // removal the memory question asked for.
-    void OnFrameStored(BOOL bCompleted);
     void OnRingCompleted();
     void OnClipMade();
     void OnRemoveOldest();
@@ -112,6 +112,14 @@ private:
 
     // WM_CAPTURE_FRAME: wParam = the frame's pixels, lParam = their length.
     LRESULT OnCaptureFrame(WPARAM wParam, LPARAM lParam);
+    // WM_CAMERA_FORMAT: wParam 1 (a client's SetFormat) or 2 (a pin connection) rebuilds the ring
+    // at the size the channel asks for and publishes its blank frame; any other wParam is ignored.
+    LRESULT OnCameraFormat(WPARAM wParam);
+    // The frame publisher: an image into the channel, and the ring's slot at its write index.
+    void PublishFrame(const CFrameImage& image);
+    void PublishCurrentFrame();
+    // True while a clip plays back: live frames are then dropped.
+    bool IsPlaying() const { return m_pPlayingClip != nullptr; }
     // WM_HSCROLL from the time sliders 1002 and 1005.
     void OnTimeSlider(int id, int code, int thumbPosition);
 
@@ -147,8 +155,11 @@ private:
     int m_nOutWidth = 512;
     int m_nOutHeight = 384;
     std::unique_ptr<CSharedMem> m_pChannel;
+    std::unique_ptr<CFramePublisher> m_pPublisher;  // on m_pChannel, made right after it
     std::unique_ptr<CCaptureGraph> m_pVideoCapture; // the running capture graph
-    // Seam: the player's state (m_pPlayingClip, play index, playing sound).
+    // The clip being played back, set by the playback for as long as it runs; live frames are
+    // dropped meanwhile. Seam: the rest of the player's state (play index, playing sound).
+    const CFrameArray* m_pPlayingClip = nullptr;
     CString m_strCaption;
     LOGFONTA m_lfCaption = {};
     HICON m_hIcon = nullptr;
