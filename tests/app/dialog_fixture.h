@@ -121,6 +121,8 @@ struct ZarvexDlgTestAccess {
     static CSoundBlockArray& Sounds(CZarvexDlg& dlg) { return dlg.m_sounds; }
     static CClipMaker& ClipMaker(CZarvexDlg& dlg) { return dlg.m_clipMaker; }
     static bool IsArmed(const CZarvexDlg& dlg) { return dlg.m_bArmed; }
+    static void Press(CZarvexDlg& dlg) { dlg.OnOK(); }
+    static void SetPlayingClip(CZarvexDlg& dlg, const CFrameArray* clip) { dlg.m_pPlayingClip = clip; }
 };
 
 } // namespace testing_support
