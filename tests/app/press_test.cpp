@@ -18,6 +18,7 @@
 #include "FrameArray.h"
 #include "GdiProbe.h"
 #include "SoundBlock.h"
+#include "SharedMem.h"
 #include "SoundCapture.h"
 #include "dialog_fixture.h"
 #include "resource.h"
@@ -433,6 +434,73 @@ TEST_F(PressTest, LiveFramesAreDroppedWhileAClipPlays) {
     EXPECT_EQ(at, WriteIndex(Dlg()));
     ASSERT_TRUE(Dlg().Run([&](CZarvexDlg& d) { Access::SetPlayingClip(d, nullptr); }));
     EXPECT_TRUE(WaitUntil([&] { return WriteIndex(Dlg()) != at; }, 5000));
+}
+
+// A format announcement from the virtual camera, answered on the dialog thread between two live
+// frames: wParam 1 or 2 rebuilds the ring at the size the channel's header asks for, clears the
+// format bits and publishes the rebuilt ring's blank frame; any other wParam changes nothing. A
+// size whose frame would not fit the pixel area, as any process may write into the header, is
+// refused: the ring is rebuilt at the size it had.
+TEST_F(PressTest, AFormatAnnouncementRebuildsTheRingAtTheChannelsCheckedSize) {
+    struct Case {
+        const char* name;
+        WPARAM wParam;
+        LONG width, height;
+        SIZE ring;    // the ring's frames afterwards
+        bool rebuilt; // the ring was rebuilt and its blank frame published
+        const wchar_t* used;
+    };
+    const Case cases[] = {
+        {"SetFormat 320 x 240", kFormatAnnouncedBySetFormat, 320, 240, {320, 240}, true, L"65 MB"},
+        {"connection 640 x 480", kFormatAnnouncedByConnection, 640, 480, {640, 480}, true, L"263 MB"},
+        {"wParam 3", 3, 320, 240, {640, 480}, false, L"263 MB"},
+        {"wParam 0", 0, 320, 240, {640, 480}, false, L"263 MB"},
+        {"wider than the pixel area", 1, 641, 480, {640, 480}, true, L"263 MB"},
+        {"huge", 1, 0x7FFFFFFF, 0x7FFFFFFF, {640, 480}, true, L"263 MB"},
+        {"one row too many", 2, 512, 601, {640, 480}, true, L"263 MB"},
+        {"not above 0 keeps each", 1, -320, 0, {640, 480}, true, L"263 MB"},
+        {"back to 512 x 384", 1, 512, 384, {512, 384}, true, L"168 MB"},
+    };
+    MessageBoxRecorder boxes;
+    Start();
+    CSharedMem channel;
+    ASSERT_TRUE(channel.Open(kChannelName));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SIZE ring = {};
+        int writeIndex = -1;
+        DWORD flags = 0;
+        bool blank = false;
+        ASSERT_TRUE(Dlg().Run([&](CZarvexDlg& d) {
+            ASSERT_TRUE(channel.Lock());
+            SharedFrameHeader* header = channel.Header();
+            header->bmiHeader.biWidth = c.width;
+            header->bmiHeader.biHeight = c.height;
+            header->dwFlags = kFormatFromSetFormat | kFormatFromConnection;
+            std::memset(header->pixels, 0x5A, sizeof header->pixels);
+            ASSERT_TRUE(channel.Unlock());
+            SendMessageW(Dlg().window(), WM_CAMERA_FORMAT, c.wParam, 0);
+            const CFrameStore& store = Access::Ring(d);
+            ring = {store.GetSlot(0)->GetWidth(), store.GetSlot(0)->GetHeight()};
+            writeIndex = store.GetWriteIndex();
+            ASSERT_TRUE(channel.Lock());
+            flags = header->dwFlags;
+            blank = std::all_of(header->pixels, header->pixels + sizeof header->pixels,
+                                [](uint8_t b) { return b == 0; });
+            ASSERT_TRUE(channel.Unlock());
+        }));
+        EXPECT_EQ(c.ring.cx, ring.cx);
+        EXPECT_EQ(c.ring.cy, ring.cy);
+        EXPECT_EQ(c.used, ItemText(Dlg(), IDC_USED_MEMORY));
+        if (c.rebuilt) {
+            EXPECT_EQ(0, writeIndex) << "a rebuilt ring starts at slot 0";
+            EXPECT_EQ(kFrameReady, flags) << "format bits cleared, the blank frame published";
+            EXPECT_TRUE(blank) << "the whole pixel area is zeroed and the blank frame published";
+        } else {
+            EXPECT_EQ(kFormatFromSetFormat | kFormatFromConnection, flags) << "the header is not read";
+            EXPECT_FALSE(blank);
+        }
+    }
 }
 
 // Clips 1..n each made of one 64 x 48 frame whose first byte is its number, with sound blocks of
