@@ -122,6 +122,7 @@ struct ZarvexDlgTestAccess {
     static CClipMaker& ClipMaker(CZarvexDlg& dlg) { return dlg.m_clipMaker; }
     static bool IsArmed(const CZarvexDlg& dlg) { return dlg.m_bArmed; }
     static void Press(CZarvexDlg& dlg) { dlg.OnOK(); }
+    static void PublishCurrentFrame(CZarvexDlg& dlg) { dlg.PublishCurrentFrame(); }
     static void SetPlayingClip(CZarvexDlg& dlg, const CFrameArray* clip) { dlg.m_pPlayingClip = clip; }
 };
 
