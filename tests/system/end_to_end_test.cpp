@@ -1,0 +1,171 @@
+// Zarvex end to end, as a user and another video application meet it: the Zarvex Test Camera in
+// the real Zarvex.exe, driven through its window's controls by zxprobe, and device_client.exe
+// streaming ZarvexDevice in a third process; then what happens when one of them goes wrong.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ComScope.h"
+#include "TestCameraIds.h"
+#include "device_client_process.h"
+#include "device_test_util.h"
+#include "module_library.h"
+#include "probe_process.h"
+#include "resource.h"
+#include "test_paths.h"
+#include "zarvex_process.h"
+
+using testing_support::ClientFrame;
+using testing_support::DeviceClientProcess;
+using testing_support::Probe;
+using testing_support::ZarvexProcess;
+
+namespace {
+
+// One second kept before a press and one after, so that each clip takes moments to make and play.
+constexpr char kShortClips[] = "[Settings]\r\nPreTime=1\r\nEndTime=1\r\nVideoDevice=Zarvex Test Camera\r\n";
+// The ring's size in 1019 at 30 frames a second for those two seconds.
+constexpr wchar_t kRing512[] = L"\"33 MB\""; // 60 frames of 512 x 384
+constexpr wchar_t kRing320[] = L"\"13 MB\""; // 60 frames of 320 x 240
+
+template <typename Pred> bool WaitFor(Pred pred, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!pred()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// Whether the program's dialog thread answers within the time.
+bool Answers(const ZarvexProcess& zarvex, DWORD timeoutMs = 5000) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(zarvex.Window(), WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
+}
+
+// The newest sequence number among the test camera frames a client received, or -1.
+long long LastLiveNumber(const DeviceClientProcess& client) {
+    for (auto it = client.Frames().rbegin(); it != client.Frames().rend(); ++it)
+        if (it->kind == "testcam")
+            return it->number;
+    return -1;
+}
+
+// Reads the client's lines until n more test camera frames than now have come.
+bool WaitForLiveFrames(DeviceClientProcess& client, int n) {
+    int seen = 0;
+    return client.WaitForFrame([&](const ClientFrame& f) { return f.kind == "testcam" && ++seen >= n; });
+}
+
+// The test camera and ZarvexDevice registered for the test, each registration put back as the
+// bench had it afterwards; the device's own settings at their defaults.
+class EndToEndTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, m_com.hr());
+        ASSERT_TRUE(m_camera.Loaded()) << "ZarvexTestCamera.ax must sit beside the test";
+        ASSERT_TRUE(m_device.Loaded()) << "ZarvexDevice.ax must sit beside the test";
+        ASSERT_EQ(S_OK, m_camera.RegisterServer());
+        ASSERT_EQ(S_OK, m_device.RegisterServer());
+        m_settings.Clear();
+    }
+
+    // Zarvex.exe with these settings, capturing from the test camera once its ring is built.
+    static void StartZarvex(ZarvexProcess& zarvex, const char* settings, const wchar_t* ring) {
+        ASSERT_TRUE(testing_support::WriteFileBytes(zarvex.IniPath(), settings));
+        ASSERT_TRUE(zarvex.Start()) << zarvex.Failure();
+        ASSERT_TRUE(Probe(std::wstring(L"wait-text Zarvex 1019 ") + ring));
+    }
+
+    // The capture button, and the clip it makes appearing as list item count.
+    static void PressForClip(int count) {
+        ASSERT_TRUE(Probe(L"click Zarvex 1"));
+        ASSERT_TRUE(Probe(L"wait-count Zarvex 1000 " + std::to_wstring(count) + L" 30000"))
+            << "the press made no clip";
+        ASSERT_TRUE(Probe(L"wait-enabled Zarvex 2 1"));
+    }
+
+    static void CloseAndExpectExit(ZarvexProcess& zarvex) {
+        ASSERT_TRUE(Probe(L"close Zarvex"));
+        ASSERT_TRUE(zarvex.WaitForExit(15000)) << "the program did not end";
+        EXPECT_EQ(0u, zarvex.ExitCode());
+    }
+
+    win::ComScope m_com;
+    CModuleLibrary m_camera{L"ZarvexTestCamera.ax"};
+    CRegistrationKeeper m_keepCamera{m_camera, TESTCAM_FRIENDLY_NAME};
+    CModuleLibrary m_device{L"ZarvexDevice.ax"};
+    CRegistrationKeeper m_keepDevice{m_device, L"ZarvexDevice"};
+    CSavedFilterSettings m_settings;
+};
+
+// A client killed mid-stream takes nothing of Zarvex with it: the program answers, its press makes
+// a clip, and the next client gets the camera's frames where the first left off.
+TEST_F(EndToEndTest, AClientKilledMidStreamLeavesZarvexRunningForTheNext) {
+    ZarvexProcess zarvex;
+    StartZarvex(zarvex, kShortClips, kRing512);
+    ASSERT_FALSE(HasFatalFailure());
+    long long killedAt = -1;
+    {
+        DeviceClientProcess client(L"--size 512x384");
+        ASSERT_TRUE(WaitForLiveFrames(client, 10)) << client.Transcript();
+        killedAt = LastLiveNumber(client);
+        client.Process().Kill();
+    }
+    ASSERT_TRUE(Answers(zarvex)) << "Zarvex stopped answering";
+    PressForClip(1);
+    ASSERT_FALSE(HasFatalFailure());
+
+    DeviceClientProcess next(L"--size 512x384");
+    ASSERT_TRUE(WaitForLiveFrames(next, 10)) << next.Transcript();
+    next.Stop();
+    EXPECT_GT(LastLiveNumber(next), killedAt + 30) << "the camera ran on in Zarvex meanwhile";
+    CloseAndExpectExit(zarvex);
+}
+
+// Zarvex killed while a client streams: the client is not held up. Its frames keep coming, the
+// last live one, then the placeholder; a new Zarvex takes the channel over at the client's size,
+// and the client shows live frames again without reconnecting.
+TEST_F(EndToEndTest, ZarvexKilledWhileAClientStreamsLeavesThePlaceholderUntilTheNextTakesOver) {
+    ZarvexProcess first;
+    StartZarvex(first, kShortClips, kRing512);
+    ASSERT_FALSE(HasFatalFailure());
+    DeviceClientProcess client(L"--size 320x240");
+    ASSERT_TRUE(WaitForLiveFrames(client, 10)) << client.Transcript();
+    ASSERT_TRUE(Probe(std::wstring(L"wait-text Zarvex 1019 ") + kRing320)) << "the ring follows the client";
+    first.Kill();
+
+    // Lines read from here on may still be from before the kill; the order is what tells.
+    const size_t readAt = client.Frames().size();
+    ASSERT_TRUE(client.WaitForFrame([](const ClientFrame& f) { return f.kind == "placeholder"; }))
+        << client.Transcript();
+    const size_t placeholderAt = client.Frames().size();
+    ASSERT_TRUE(client.WaitForFrame(
+        [&](const ClientFrame& f) { return f.index >= static_cast<long>(placeholderAt) + 15; }, 5000))
+        << "frames stopped coming" << client.Transcript();
+    long long previous = -1;
+    for (size_t i = readAt; i < client.Frames().size(); ++i) {
+        const ClientFrame& f = client.Frames()[i];
+        SCOPED_TRACE("frame " + std::to_string(f.index));
+        EXPECT_EQ(230400, f.bytes);
+        if (i + 1 < placeholderAt) {
+            ASSERT_EQ("testcam", f.kind) << "live frames, the last of them repeating, until the placeholder";
+            EXPECT_GE(f.number, previous);
+            previous = f.number;
+        } else {
+            EXPECT_EQ("placeholder", f.kind) << "the placeholder stays";
+        }
+    }
+
+    ZarvexProcess second;
+    StartZarvex(second, kShortClips, kRing320);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(WaitForLiveFrames(client, 10)) << client.Transcript();
+    client.Stop();
+    CloseAndExpectExit(second);
+}
+
+} // namespace
