@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "ComScope.h"
 #include "TestCameraIds.h"
@@ -29,6 +32,13 @@ constexpr char kShortClips[] = "[Settings]\r\nPreTime=1\r\nEndTime=1\r\nVideoDev
 // The ring's size in 1019 at 30 frames a second for those two seconds.
 constexpr wchar_t kRing512[] = L"\"33 MB\""; // 60 frames of 512 x 384
 constexpr wchar_t kRing320[] = L"\"13 MB\""; // 60 frames of 320 x 240
+
+// Two seconds kept before a press and one after: the replay's fade-in (under a second) and fade-out
+// (one second) leave a second of whole frames between them.
+constexpr char kReplayClips[] = "[Settings]\r\nPreTime=2\r\nEndTime=1\r\nVideoDevice=Zarvex Test Camera\r\n";
+constexpr int kPreSeconds = 2, kEndSeconds = 1, kFps = 30;
+constexpr wchar_t kReplayRing512[] = L"\"50 MB\""; // 90 frames of 512 x 384
+constexpr wchar_t kReplayRing320[] = L"\"19 MB\""; // 90 frames of 320 x 240
 
 template <typename Pred> bool WaitFor(Pred pred, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
@@ -58,6 +68,87 @@ long long LastLiveNumber(const DeviceClientProcess& client) {
 bool WaitForLiveFrames(DeviceClientProcess& client, int n) {
     int seen = 0;
     return client.WaitForFrame([&](const ClientFrame& f) { return f.kind == "testcam" && ++seen >= n; });
+}
+
+// Reads the client's lines until a replay has come and gone: frames other than live ones, then
+// n live frames again.
+bool WaitForReplayAndLiveAgain(DeviceClientProcess& client, int n) {
+    if (!client.WaitForFrame([](const ClientFrame& f) { return f.kind != "testcam"; }))
+        return false;
+    if (!client.WaitForFrame([](const ClientFrame& f) { return f.kind == "testcam"; }))
+        return false;
+    return WaitForLiveFrames(client, n - 1);
+}
+
+// What a client received from frame index from on, where a clip was double-clicked while live
+// frames came, the press having been made at live number pressedAt: live frames, then the clip
+// fading in from black, its frames whole and in order with the caption, the clip fading out to
+// black, and live frames again, later than any of the clip's. Levels are judged against the live
+// frames' own.
+void ExpectReplayBetweenLiveFrames(const std::vector<ClientFrame>& frames, size_t from, long bytes,
+                                   long long pressedAt) {
+    std::vector<int> liveLevels;
+    for (size_t i = 0; i < from; ++i)
+        if (frames[i].kind == "testcam")
+            liveLevels.push_back(frames[i].level);
+    ASSERT_GE(liveLevels.size(), 5u);
+    std::sort(liveLevels.begin(), liveLevels.end());
+    const int live = liveLevels[liveLevels.size() / 2];
+    ASSERT_GT(live, 50) << "the test camera's picture is bright";
+    const auto share = [live](const ClientFrame& f) { return 100 * f.level / live; }; // percent
+
+    size_t start = from;
+    while (start < frames.size() && frames[start].kind == "testcam")
+        ++start;
+    size_t end = start;
+    while (end < frames.size() && frames[end].kind != "testcam")
+        ++end;
+    ASSERT_LT(end, frames.size()) << "no live frames after the replay";
+    size_t firstWhole = end, lastWhole = start;
+    for (size_t i = start; i < end; ++i) {
+        if (share(frames[i]) >= 95) {
+            firstWhole = std::min(firstWhole, i);
+            lastWhole = i;
+        }
+    }
+    ASSERT_LT(firstWhole, end) << "no frame of the clip was shown whole";
+
+    int fadingIn = 0, fadingOut = 0;
+    long long firstNumber = -1, lastNumber = -1, numbers = 0;
+    for (size_t i = start; i < end; ++i) {
+        const ClientFrame& f = frames[i];
+        SCOPED_TRACE("frame " + std::to_string(f.index));
+        EXPECT_EQ(bytes, f.bytes);
+        // Frames too dark for the red to show are near black; every other one carries the caption.
+        if (share(f) >= 15) {
+            EXPECT_EQ("captioned", f.kind);
+        }
+        if (i < firstWhole) {
+            EXPECT_TRUE(i == start || f.level >= frames[i - 1].level) << "the fade-in only brightens";
+            fadingIn += share(f) >= 20 && share(f) <= 80;
+        } else if (i <= lastWhole) {
+            EXPECT_GE(share(f), 90) << "whole frames between the fades";
+            if (f.number >= 0) {
+                EXPECT_GE(f.number, lastNumber) << "the clip's frames in order";
+                if (firstNumber < 0)
+                    firstNumber = f.number;
+                numbers += f.number != lastNumber;
+                lastNumber = f.number;
+            }
+        } else {
+            EXPECT_LE(f.level, frames[i - 1].level) << "the fade-out only darkens";
+            fadingOut += share(f) >= 20 && share(f) <= 80;
+        }
+    }
+    EXPECT_LT(share(frames[start]), 10) << "the fade-in starts from black";
+    EXPECT_GE(fadingIn, 5) << "a fade-in over several frames";
+    EXPECT_GE(fadingOut, 5) << "a fade-out over several frames";
+    EXPECT_LT(share(frames[end - 1]), 10) << "the fade-out ends in black";
+    EXPECT_GE(numbers, kFps / 2) << "half a second of the clip's frames, each shown";
+    // The clip holds the seconds around the press; the live frames seen lag the camera a little.
+    EXPECT_GE(firstNumber, pressedAt - kPreSeconds * kFps - 10);
+    EXPECT_LE(lastNumber, pressedAt + kEndSeconds * kFps + 10);
+    EXPECT_GT(frames[end].number, lastNumber) << "live again, later than the clip";
 }
 
 // The test camera and ZarvexDevice registered for the test, each registration put back as the
@@ -101,6 +192,52 @@ protected:
     CRegistrationKeeper m_keepDevice{m_device, L"ZarvexDevice"};
     CSavedFilterSettings m_settings;
 };
+
+// The whole way through, as a user and a video application see it: the client gets live frames,
+// a press makes a clip, and the clip played back reaches the client with its caption between a
+// fade-in and a fade-out, live frames following. A client that switches to 320 x 240 makes Zarvex
+// rebuild its ring at that size, and the next clip plays at it.
+TEST_F(EndToEndTest, LiveFramesThenAClipReplayedWithItsCaptionAndFadesAtEitherSize) {
+    ZarvexProcess zarvex;
+    StartZarvex(zarvex, kReplayClips, kReplayRing512);
+    ASSERT_FALSE(HasFatalFailure());
+    const struct {
+        const wchar_t* args;
+        long bytes;
+        const wchar_t* ring;
+    } clients[] = {{L"--size 512x384", 589824, kReplayRing512}, {L"--size 320x240", 230400, kReplayRing320}};
+    for (int clip = 0; clip < 2; ++clip) {
+        SCOPED_TRACE("clip " + std::to_string(clip + 1));
+        DeviceClientProcess client(clients[clip].args);
+        ASSERT_TRUE(Probe(std::wstring(L"wait-text Zarvex 1019 ") + clients[clip].ring))
+            << "the ring is at the client's size";
+        // Live: the camera's numbers, going up. Long enough for the ring to fill before the press.
+        ASSERT_TRUE(WaitForLiveFrames(client, (kPreSeconds + kEndSeconds) * kFps)) << client.Transcript();
+        long long first = -1, previous = -1;
+        for (const ClientFrame& f : client.Frames()) {
+            if (f.kind != "testcam")
+                continue; // the blank frame of a rebuilt ring, before the first live one
+            EXPECT_EQ(clients[clip].bytes, f.bytes);
+            EXPECT_GE(f.number, previous);
+            previous = f.number;
+            if (first < 0)
+                first = f.number;
+        }
+        EXPECT_GT(previous, first + kFps) << client.Transcript();
+
+        const long long pressedAt = LastLiveNumber(client);
+        PressForClip(clip + 1);
+        ASSERT_FALSE(HasFatalFailure());
+        const size_t playedFrom = client.Frames().size();
+        ASSERT_TRUE(Probe(L"dblclick Zarvex 1000 " + std::to_wstring(clip)));
+        ASSERT_TRUE(WaitForReplayAndLiveAgain(client, 5)) << client.Transcript();
+        client.Stop();
+        ExpectReplayBetweenLiveFrames(client.Frames(), playedFrom, clients[clip].bytes, pressedAt);
+        if (HasFailure())
+            std::printf("what the client received:\n%s", client.Transcript().c_str());
+    }
+    CloseAndExpectExit(zarvex);
+}
 
 // A client killed mid-stream takes nothing of Zarvex with it: the program answers, its press makes
 // a clip, and the next client gets the camera's frames where the first left off.
