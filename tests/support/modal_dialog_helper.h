@@ -78,6 +78,15 @@ public:
             reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
+    // The save dialog's file name box: the edit inside control cmb13 (0x47C) of the explorer-style
+    // dialog, or the plain edit edt1 (0x480) where a system draws that one instead.
+    static HWND FileNameEdit(HWND dialog) {
+        if (HWND box = FindDescendant(dialog, "ComboBoxEx32", 0x47C))
+            return FindDescendant(box, "Edit");
+        if (HWND box = FindDescendant(dialog, "ComboBox", 0x47C))
+            return FindDescendant(box, "Edit");
+        return FindDescendant(dialog, "Edit", 0x480);
+    }
     // Types text into an edit control character by character, after clearing it.
     static void Type(HWND edit, const std::string& text) {
         SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
