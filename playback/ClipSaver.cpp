@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "ClipPlayer.h"
 #include "SoundOutput.h"
 #include "afx_app.h"
 #include "afx_exceptions.h"
@@ -103,7 +104,10 @@ AviResult SaveClipAs(CWnd* pOwner, const CClipArray& clips, const CSoundBlockArr
         if (index < 0)
             return Tell(AviResult::BadClip);
         const SoundBlock* sound = sounds.GetAt(index);
-        const int rate = clip->GetFrameRate() > 0 ? clip->GetFrameRate() : nCurrentFrameRate;
+        // A rate nobody knows is saved as the player plays it: an AVI file needs one above 0.
+        const int rate = clip->GetFrameRate() > 0 ? clip->GetFrameRate()
+                         : nCurrentFrameRate > 0  ? nCurrentFrameRate
+                                                  : CClipPlayer::kDefaultFrameRate;
 
         CWaitCursor wait;
         return Tell(WriteAvi(*clip, path, rate, sound ? &format : nullptr, sound ? sound->GetData() : nullptr,

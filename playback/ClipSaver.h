@@ -34,7 +34,8 @@ const char* ClipSaveMessage(AviResult result);
 // file dialog and the compressor chooser, both owned by pOwner. soundFormat is the sound capture's
 // format, or null when there is none; the clip's sound then goes out in the program's one sound
 // format, which every sound block is recorded in. The clip's own frame rate is used, or
-// nCurrentFrameRate for a clip that does not know its own.
+// nCurrentFrameRate for a clip that does not know its own, or the rate the player plays such a
+// clip at when neither is known.
 //
 // Returns what the export did: BadClip when there is no clip at index (nothing is shown then),
 // Cancelled for a cancelled file dialog or chooser. Whatever it returns has been told to the user

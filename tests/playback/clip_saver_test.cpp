@@ -158,14 +158,18 @@ TEST_F(ClipSaverTest, SavesTheClipAtItsOwnRateWithItsSoundOrAsVideoAlone) {
         const char* file;
         bool existing;      // the user is asked whether to replace it, and agrees
         bool captureFormat; // a sound capture gives its format
+        int currentRate;    // the capture format's rate now
         int rate;
         int sound; // which sound the file holds, -1 for none
     } cases[] = {
-        {"recorded at 30 fps, saved after a change to 15", 0, "clip", "clip.avi", false, true, 30, 0},
-        {"a clip without a rate of its own: the current one", 1, "one.avi", "one.avi", false, true, 15, 1},
-        {"a clip without a sound block: video alone", 2, "two.avi", "two.avi", false, true, 30, -1},
-        {"no sound capture: the clip's sound all the same", 0, "none.avi", "none.avi", false, false, 30, 0},
-        {"over an existing file", 1, "old.avi", "old.avi", true, true, 15, 1},
+        {"recorded at 30 fps, saved after a change to 15", 0, "clip", "clip.avi", false, true, 15, 30, 0},
+        {"a clip without a rate of its own: the current one", 1, "one.avi", "one.avi", false, true, 15, 15,
+         1},
+        {"no rate known at all: the rate it plays at", 1, "zero.avi", "zero.avi", false, true, 0, 30, 1},
+        {"a clip without a sound block: video alone", 2, "two.avi", "two.avi", false, true, 15, 30, -1},
+        {"no sound capture: the clip's sound all the same", 0, "none.avi", "none.avi", false, false, 15, 30,
+         0},
+        {"over an existing file", 1, "old.avi", "old.avi", true, true, 15, 15, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -178,7 +182,7 @@ TEST_F(ClipSaverTest, SavesTheClipAtItsOwnRateWithItsSoundOrAsVideoAlone) {
             chooserOwner = GetWindow(d, GW_OWNER);
             ModalDialogHelper::Press(d, IDOK);
         }));
-        ASSERT_EQ(AviResult::Written, Save(c.index, answers, c.captureFormat));
+        ASSERT_EQ(AviResult::Written, Save(c.index, answers, c.captureFormat, c.currentRate));
         EXPECT_EQ(answers.size(), m_captions.size());
         EXPECT_EQ(m_owner.m_hWnd, chooserOwner) << "the chooser must be modal to the dialog";
         EXPECT_TRUE(m_told.empty()) << "told after a save that went as asked";
