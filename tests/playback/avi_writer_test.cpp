@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "AviExpect.h"
-#include "AviTestClip.h"
+#include "avi_expect.h"
+#include "avi_test_clip.h"
 #include "AviWriter.h"
 #include "ComScope.h"
 #include "UniqueAny.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "AviExpect.h"
-#include "AviTestClip.h"
+#include "avi_expect.h"
+#include "avi_test_clip.h"
 #include "ClipSaver.h"
 #include "ComScope.h"
 #include "afx_app.h"
@@ -60,31 +60,14 @@ private:
     }
 };
 
-// Answers for the user.
 ModalDialogHelper::Action TypeName(const std::string& path) {
-    return [path](HWND d) {
-        ModalDialogHelper::Type(ModalDialogHelper::FileNameEdit(d), path);
-        ModalDialogHelper::Press(d, IDOK);
-    };
+    return ModalDialogHelper::SaveAs(path);
 }
 ModalDialogHelper::Action PressButton(int id) {
-    return [id](HWND d) { ModalDialogHelper::Press(d, id); };
+    return ModalDialogHelper::PressButton(id);
 }
-// The compressor chooser, found by its title: after an overwrite prompt the file dialog may still
-// be the active one for a moment while it closes.
-ModalDialogHelper::Action InChooser(std::function<void(HWND)> act) {
-    return [act](HWND d) {
-        for (int i = 0; i < 500; ++i) {
-            char title[64] = {};
-            GetWindowTextA(d, title, sizeof title);
-            if (std::string(title) == "Video Compression" && IsWindowVisible(d))
-                return act(d);
-            Sleep(20);
-            if (HWND chooser = FindWindowA("#32770", "Video Compression"))
-                d = chooser;
-        }
-        ADD_FAILURE() << "the compressor chooser did not open";
-    };
+ModalDialogHelper::Action InChooser(ModalDialogHelper::Action act) {
+    return ModalDialogHelper::InDialogTitled(ModalDialogHelper::kChooserTitle, std::move(act));
 }
 
 std::wstring Wide(const char* text) {

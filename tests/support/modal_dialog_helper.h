@@ -3,12 +3,15 @@
 //
 // Threading: the constructor starts the helper thread; the test thread then makes the modal call,
 // whose message loop keeps the dialogs alive, and calls Join once it has returned (or lets the
-// destructor do it). The helper looks for the dialogs of the constructing thread only. Until Join,
+// destructor do it). The helper looks for the dialogs of one thread only: the constructing thread,
+// or the one named (a dialog thread that the test makes the modal call on). Until Join,
 // any dialog beyond the expected ones (or one left open when an action's dialog never came) is
 // cancelled and recorded, so that a test can fail but never hang. Results are read after Join.
 #pragma once
 
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
@@ -28,8 +31,12 @@ public:
     // One action per dialog, in order. Each waits (at most kWaitMs) for the thread's active
     // dialog: a visible, enabled "#32770" window. After an action the helper waits until that
     // dialog is gone or disabled (by a dialog of its own) before it looks for the next one.
-    explicit ModalDialogHelper(std::vector<Action> actions)
-        : m_threadId(GetCurrentThreadId()), m_actions(std::move(actions)), m_thread([this] { Run(); }) {}
+    // threadId: the thread whose dialogs are answered, by default the constructing one. ignore: a
+    // dialog of that thread that is neither answered nor cancelled (the program's own main dialog).
+    explicit ModalDialogHelper(std::vector<Action> actions, DWORD threadId = GetCurrentThreadId(),
+                               HWND ignore = nullptr)
+        : m_threadId(threadId), m_ignore(ignore), m_actions(std::move(actions)), m_thread([this] { Run(); }) {
+    }
     ~ModalDialogHelper() { Join(); }
     ModalDialogHelper(const ModalDialogHelper&) = delete;
     ModalDialogHelper& operator=(const ModalDialogHelper&) = delete;
@@ -87,6 +94,37 @@ public:
             return FindDescendant(box, "Edit");
         return FindDescendant(dialog, "Edit", 0x480);
     }
+    // Common answers. The name typed into a save dialog, then its Save button.
+    static Action SaveAs(const std::string& path) {
+        return [path](HWND d) {
+            Type(FileNameEdit(d), path);
+            Press(d, IDOK);
+        };
+    }
+    static Action PressButton(int id) {
+        return [id](HWND d) { Press(d, id); };
+    }
+    // act on the visible dialog with this title, waited for (at most kWaitMs): after an overwrite
+    // prompt the save dialog may still be the active one for a moment while it closes, and this
+    // action would otherwise go to it.
+    static Action InDialogTitled(const std::string& title, Action act) {
+        return [title, act](HWND d) {
+            for (DWORD waited = 0; waited < kWaitMs; waited += 20) {
+                if (TextOf(d) == title && IsWindowVisible(d))
+                    return act(d);
+                Sleep(20);
+                DWORD process = 0;
+                HWND found = FindWindowA("#32770", title.c_str());
+                if (found &&
+                    GetWindowThreadProcessId(found, &process) == GetWindowThreadProcessId(d, nullptr))
+                    d = found;
+            }
+            ADD_FAILURE() << "no dialog \"" << title << "\" opened";
+        };
+    }
+    // The compressor chooser's title.
+    static constexpr const char* kChooserTitle = "Video Compression";
+
     // Types text into an edit control character by character, after clearing it.
     static void Type(HWND edit, const std::string& text) {
         SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
@@ -114,20 +152,25 @@ public:
 
 private:
     HWND ActiveDialog() const {
-        HWND found = nullptr;
+        struct Search {
+            HWND ignore;
+            HWND found;
+        } search = {m_ignore, nullptr};
         EnumThreadWindows(
             m_threadId,
             [](HWND window, LPARAM param) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(param);
                 char name[16] = {};
                 GetClassNameA(window, name, sizeof name);
-                if (lstrcmpA(name, "#32770") == 0 && IsWindowVisible(window) && IsWindowEnabled(window)) {
-                    *reinterpret_cast<HWND*>(param) = window;
+                if (window != s->ignore && lstrcmpA(name, "#32770") == 0 && IsWindowVisible(window) &&
+                    IsWindowEnabled(window)) {
+                    s->found = window;
                     return FALSE;
                 }
                 return TRUE;
             },
-            reinterpret_cast<LPARAM>(&found));
-        return found;
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
     }
 
     // Waits for done, at most kWaitMs, and no longer than until Join.
@@ -177,6 +220,7 @@ private:
     }
 
     DWORD m_threadId;
+    HWND m_ignore;
     std::atomic<bool> m_done{false};
     std::vector<Action> m_actions;
     std::vector<std::string> m_captions;
