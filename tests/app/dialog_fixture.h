@@ -121,6 +121,11 @@ struct ZarvexDlgTestAccess {
     static CSoundBlockArray& Sounds(CZarvexDlg& dlg) { return dlg.m_sounds; }
     static CClipMaker& ClipMaker(CZarvexDlg& dlg) { return dlg.m_clipMaker; }
     static bool IsArmed(const CZarvexDlg& dlg) { return dlg.m_bArmed; }
+
+    static CClipPlayer& Player(CZarvexDlg& dlg) { return dlg.m_player; }
+    static CSoundPlayer& SoundOutput(CZarvexDlg& dlg) { return dlg.m_soundOutput; }
+    static int Volume(CZarvexDlg& dlg) { return dlg.m_nVolume; }
+    static int SoundDelay(CZarvexDlg& dlg) { return dlg.m_nSoundDelay; }
 };
 
 } // namespace testing_support
