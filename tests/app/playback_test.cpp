@@ -245,6 +245,7 @@ TEST_F(DialogPlaybackTest, ADoubleClickPlaysTheClipTickByTickAsAnotherProcessSee
         Sleep(500); // live frames
         Probe(L"dblclick Zarvex 1000 " + std::to_wstring(c.index));
         ASSERT_TRUE(WaitUntil([&] { return IsPlaying(m_dlg); }, 5000)) << "the double-click played nothing";
+        ASSERT_TRUE(m_dlg.Run([](CZarvexDlg&) {})); // the double-click's handler has run to its end
 
         EXPECT_FALSE(IsWindowEnabled(m_dlg.item(IDCANCEL))) << "the exit button is usable during a playback";
         PostMessageW(m_dlg.window(), WM_CLOSE, 0, 0);                              // Alt+F4, the close box
@@ -361,10 +362,9 @@ TEST_F(DialogPlaybackTest, PauseStepSeekAndStopWhilePausedThroughTheButtons) {
     for (const Seen& s : distinct)
         if (next < expected.size() && s == expected[next])
             ++next;
+    // The reader polls, as the virtual camera does, and may miss a few; live frames follow.
     EXPECT_GE(next, expected.size() - 20) << "the reader saw " << distinct.size() << " pictures; the " << next
                                           << "th expected was the last found in order";
-    ASSERT_FALSE(distinct.empty());
-    EXPECT_EQ(expected.back(), distinct.back()) << distinct.back().Text();
 
     // The pause button still shows pressed; releasing it now changes nothing.
     Click(m_dlg, IDC_PAUSE);
