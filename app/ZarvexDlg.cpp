@@ -622,7 +622,7 @@ void CZarvexDlg::StopVideoCapture() {
 BOOL CZarvexDlg::ReadChannelFormat() {
     // The publisher refuses a size whose frame would not fit the channel's pixel area (any process
     // may write the header), and the output size stays as it was.
-    const BOOL read = m_pPublisher->ReadFormat(m_nOutWidth, m_nOutHeight);
+    const BOOL read = m_pChannel && m_pPublisher->ReadFormat(m_nOutWidth, m_nOutHeight);
     m_rcDst.right = m_nOutWidth;
     m_rcDst.bottom = m_nOutHeight;
     return read;
@@ -654,7 +654,9 @@ LRESULT CZarvexDlg::OnCameraFormat(WPARAM wParam) {
 }
 
 void CZarvexDlg::PublishFrame(const CFrameImage& image) {
-    (void)m_pPublisher->PublishFrame(image); // a frame not had in 50 ms is skipped; the next follows
+    // The publisher borrows the channel, which OnDestroy closes before the dialog goes.
+    if (m_pChannel)
+        (void)m_pPublisher->PublishFrame(image); // a frame not had in 50 ms is skipped; the next follows
 }
 
 void CZarvexDlg::PublishCurrentFrame() {

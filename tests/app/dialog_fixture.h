@@ -121,6 +121,8 @@ struct ZarvexDlgTestAccess {
     static CSoundBlockArray& Sounds(CZarvexDlg& dlg) { return dlg.m_sounds; }
     static CClipMaker& ClipMaker(CZarvexDlg& dlg) { return dlg.m_clipMaker; }
     static bool IsArmed(const CZarvexDlg& dlg) { return dlg.m_bArmed; }
+    static void Press(CZarvexDlg& dlg) { dlg.OnOK(); }
+    static void PublishCurrentFrame(CZarvexDlg& dlg) { dlg.PublishCurrentFrame(); }
 
     static CClipPlayer& Player(CZarvexDlg& dlg) { return dlg.m_player; }
     static CSoundPlayer& SoundOutput(CZarvexDlg& dlg) { return dlg.m_soundOutput; }
