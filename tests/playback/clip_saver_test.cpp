@@ -160,7 +160,7 @@ TEST_F(ClipSaverTest, SavesTheClipAtItsOwnRateWithItsSoundOrAsVideoAlone) {
         HWND chooserOwner = nullptr;
         std::vector<ModalDialogHelper::Action> answers = {TypeName(Path(c.typed))};
         if (c.existing)
-            answers.push_back(PressButton(IDYES));
+            answers.push_back(ModalDialogHelper::AnswerPrompt(IDYES));
         answers.push_back(InChooser([&](HWND d) {
             chooserOwner = GetWindow(d, GW_OWNER);
             ModalDialogHelper::Press(d, IDOK);
@@ -203,7 +203,7 @@ TEST_F(ClipSaverTest, NoClipOrACancelLeavesTheDiskAsItWasWithoutAWord) {
          AviResult::Cancelled},
         {"the chooser cancelled over an existing file",
          2,
-         {TypeName(Path("old.avi")), PressButton(IDYES),
+         {TypeName(Path("old.avi")), ModalDialogHelper::AnswerPrompt(IDYES),
           InChooser([](HWND d) { ModalDialogHelper::Press(d, IDCANCEL); })},
          AviResult::Cancelled},
     };
@@ -252,7 +252,7 @@ TEST_F(ClipSaverTest, TheUserIsToldOfAnUncompressedFallbackAndOfAFailedSave) {
          2,
          "clip.avi"},
         {"a read-only file in the way",
-         {TypeName(Path("locked.avi")), PressButton(IDYES), InChooser(PressButton(IDOK))},
+         {TypeName(Path("locked.avi")), ModalDialogHelper::AnswerPrompt(IDYES), InChooser(PressButton(IDOK))},
          AviResult::CannotReplace,
          3,
          nullptr},

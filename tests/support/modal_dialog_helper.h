@@ -108,18 +108,29 @@ public:
     // prompt the save dialog may still be the active one for a moment while it closes, and this
     // action would otherwise go to it.
     static Action InDialogTitled(const std::string& title, Action act) {
-        return [title, act](HWND d) {
+        return InDialogWhere([title](HWND d) { return TextOf(d) == title; }, std::move(act));
+    }
+    // Presses button id of the dialog that has one (a Yes/No prompt's IDYES or IDNO), waited for
+    // as above: right after its owner's OK the owner is still the active dialog.
+    static Action AnswerPrompt(int id) {
+        return InDialogWhere([id](HWND d) { return GetDlgItem(d, id) != nullptr; },
+                             [id](HWND d) { Press(d, id); });
+    }
+    // act on the first visible dialog of the given dialog's thread that passes the test, waited
+    // for (at most kWaitMs).
+    static Action InDialogWhere(std::function<bool(HWND)> test, Action act) {
+        return [test, act](HWND) {
+            // The thread whose dialogs this helper answers: the dialog handed over may be gone.
+            const DWORD thread = t_answeredThread;
             for (DWORD waited = 0; waited < kWaitMs; waited += 20) {
-                if (TextOf(d) == title && IsWindowVisible(d))
-                    return act(d);
+                HWND found = nullptr;
+                while ((found = FindWindowExA(nullptr, found, "#32770", nullptr)) != nullptr)
+                    if (GetWindowThreadProcessId(found, nullptr) == thread && IsWindowVisible(found) &&
+                        IsWindowEnabled(found) && test(found))
+                        return act(found);
                 Sleep(20);
-                DWORD process = 0;
-                HWND found = FindWindowA("#32770", title.c_str());
-                if (found &&
-                    GetWindowThreadProcessId(found, &process) == GetWindowThreadProcessId(d, nullptr))
-                    d = found;
             }
-            ADD_FAILURE() << "no dialog \"" << title << "\" opened";
+            ADD_FAILURE() << "the dialog to answer did not open";
         };
     }
     // The compressor chooser's title.
@@ -211,6 +222,7 @@ private:
             if (!WaitUntil([&] { return (dialog = ActiveDialog()) != nullptr; }))
                 return;
             m_captions.push_back(TextOf(dialog));
+            t_answeredThread = m_threadId;
             action(dialog);
             if (!WaitUntil([&] {
                     return !IsWindow(dialog) || !IsWindowEnabled(dialog) || !IsWindowVisible(dialog);
@@ -218,6 +230,9 @@ private:
                 return;
         }
     }
+
+    // The thread whose dialogs the running action answers (actions run on the helper's thread).
+    static inline thread_local DWORD t_answeredThread = 0;
 
     DWORD m_threadId;
     HWND m_ignore;
