@@ -183,7 +183,9 @@ private:
 class EndToEndTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(S_OK, m_com.hr());
+        // S_FALSE when an earlier test left COM on this thread: Wine's AVIFileExit does not undo
+        // the OLE initialisation of AVIFileInit (ReadAvi). The apartment is the same either way.
+        ASSERT_TRUE(SUCCEEDED(m_com.hr())) << std::hex << m_com.hr();
         ASSERT_TRUE(m_camera.Loaded()) << "ZarvexTestCamera.ax must sit beside the test";
         ASSERT_TRUE(m_device.Loaded()) << "ZarvexDevice.ax must sit beside the test";
         ASSERT_EQ(S_OK, m_camera.RegisterServer());
