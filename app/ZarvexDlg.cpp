@@ -9,6 +9,7 @@
 
 #include "AboutDlg.h"
 #include "CaptureGraph.h"
+#include "ChannelAccess.h"
 #include "ClipThumbnails.h"
 #include "DeviceNameText.h"
 #include "FrameDc.h"
@@ -104,6 +105,7 @@ BOOL CZarvexDlg::OnInitDialog() {
             SetOwnerWindow(*header, m_hWnd);
         (void)m_pChannel->Unlock(); // a failed release is recorded in the channel object
     }
+    (void)LOG_IF_WIN32_FALSE(AllowCameraFormatMessage(m_hWnd)); // else only same-level hosts reach us
 
     SendDlgItemMessageW(m_hWnd, IDC_PRE_TIME, TBM_SETRANGE, FALSE, MAKELPARAM(0, kMaxTime));
     SendDlgItemMessageW(m_hWnd, IDC_PRE_TIME, TBM_SETPOS, TRUE, m_nPreTime);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ChannelAccess.h"
 #include "Log.h"
 
 namespace {
@@ -73,8 +74,11 @@ BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
         return FALSE;
     }
     SetName(name);
-    m_hSection.reset(
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, payloadSize + 4, name + 1));
+    // Both objects get a low mandatory label, so that a host of lower integrity than ours (the other
+    // side may be a sandboxed video application) can still open them for writing.
+    CLowIntegrityAttributes attributes;
+    m_hSection.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, attributes.Get(), PAGE_READWRITE, 0,
+                                        payloadSize + 4, name + 1));
     m_dwLastError = ::GetLastError();
     if (!m_hSection)
         return Fail();
@@ -100,7 +104,7 @@ BOOL CSharedMem::Create(const char* name, DWORD payloadSize) {
         return TRUE;
     }
 
-    m_hMutex.reset(CreateMutexA(nullptr, TRUE, name));
+    m_hMutex.reset(CreateMutexA(attributes.Get(), TRUE, name));
     m_dwLastError = ::GetLastError();
     if (!m_hMutex || m_dwLastError == ERROR_ALREADY_EXISTS) {
         // A mutex that already exists was not given to us as owned; we cannot initialise safely.
@@ -130,12 +134,13 @@ void CSharedMem::PauseBeforeJoinAttempt(int) {
     Sleep(kMutexJoinSleepMs);
 }
 
-BOOL CSharedMem::Lock() {
+BOOL CSharedMem::Lock(DWORD timeoutMs) {
     if (!m_bOpened || !m_hMutex) {
         m_dwLastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    const DWORD r = WaitForSingleObject(m_hMutex.get(), kLockTimeoutMs);
+    const DWORD r =
+        WaitForSingleObject(m_hMutex.get(), timeoutMs < kLockTimeoutMs ? timeoutMs : kLockTimeoutMs);
     // An abandoned mutex is ours now: the owner died, the header is still usable.
     if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED)
         return TRUE;

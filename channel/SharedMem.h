@@ -28,7 +28,10 @@ public:
     // side creates the section first, ends open on it without touching its content, or closed.
     BOOL Create(const char* name, DWORD payloadSize);
     // Takes the mutex, waiting at most 50 ms. An abandoned mutex counts as taken.
-    BOOL Lock();
+    BOOL Lock() { return Lock(kLockTimeoutMs); }
+    // The same with a shorter wait (longer ones are cut to 50 ms): 0 only looks, for a reader that
+    // polls and would rather look again than wait while the other side copies a frame.
+    BOOL Lock(DWORD timeoutMs);
     BOOL Unlock();
     // The header, or nullptr when there is no view or the creator has not written the size word yet.
     SharedFrameHeader* Header();

@@ -30,8 +30,6 @@ CTesk_Stream::CTesk_Stream(HRESULT* phr, CTesk_Capture* pParent, LPCWSTR pPinNam
     if (m_pChannel && !m_pChannel->Open(kChannelName))
         (void)LOG_IF_WIN32_FALSE(m_pChannel->Create(kChannelName, kChannelPayloadSize));
 
-    m_llLastFrame = m_llCurrent = m_clock.Now();
-
     m_rtFrameTime = CFilterSettings::LoadFrameTime();
     const HRESULT hr = BuildFormat(CFilterSettings::LoadSelectPixel(), &m_mt);
     if (FAILED(hr) && phr)
@@ -153,6 +151,7 @@ HRESULT CTesk_Stream::OnThreadCreate() {
     // The thread that starts the worker holds the filter lock while it waits for this answer, so
     // the connection's frame size cannot change under this read.
     m_rtStreamTime = 0;
+    m_scheduler.Start();
     m_cbFrame = m_cbConnected;
     if (m_lastFrame.size() != m_cbFrame) {
         try {
@@ -164,9 +163,28 @@ HRESULT CTesk_Stream::OnThreadCreate() {
     return S_OK;
 }
 
+bool CTesk_Stream::NoticeNewFrame() {
+    if (!m_pChannel || !m_pChannel->Lock(0))
+        return false;
+    SharedFrameHeader* pHeader = m_pChannel->Header();
+    const bool bNew = pHeader && (pHeader->dwFlags & kFrameReady);
+    if (bNew) {
+        // Cleared now rather than at the copy, so that the writer's next frame sets it again and
+        // its arrival can be seen too: a writer at twice our rate would otherwise look like one at
+        // our rate. The pixel area keeps the newest frame; the sample copies it when it leaves.
+        pHeader->dwFlags &= ~kFrameReady;
+        m_bFramePending = true;
+    }
+    (void)LOG_IF_WIN32_FALSE(m_pChannel->Unlock()); // recorded in the channel; only a look
+    return bNew;
+}
+
 HRESULT CTesk_Stream::FillBuffer(IMediaSample* pSample) {
-    const REFERENCE_TIME rtStart = m_rtStreamTime;
     const REFERENCE_TIME rtFrameTime = FrameTime();
+
+    // The wait comes before the copy, so the sample carries the newest frame when it leaves, not
+    // the one there a frame time earlier; and a frame written at our rate leaves as it arrives.
+    (void)m_scheduler.WaitForDelivery(rtFrameTime, [this] { return NoticeNewFrame(); });
 
     BYTE* pData = nullptr;
     const long cbSample = pSample->GetSize();
@@ -180,10 +198,13 @@ HRESULT CTesk_Stream::FillBuffer(IMediaSample* pSample) {
             std::memset(pData, 0, static_cast<size_t>(cbSample));
         } else {
             bool bNewFrame = false;
+            // Not had within 50 ms: no copy, and a frame that was waiting still waits for the next
+            // sample (FrameReady or m_bFramePending stays as it is).
             if (m_pChannel->Lock()) {
                 SharedFrameHeader* pHeader = m_pChannel->Header();
-                if (pHeader && (pHeader->dwFlags & kFrameReady)) {
+                if (pHeader && (m_bFramePending || (pHeader->dwFlags & kFrameReady))) {
                     pHeader->dwFlags &= ~kFrameReady;
+                    m_bFramePending = false;
                     std::memcpy(pData, pHeader->pixels, cb);
                     bNewFrame = true;
                 }
@@ -198,24 +219,9 @@ HRESULT CTesk_Stream::FillBuffer(IMediaSample* pSample) {
             pSample->SetActualDataLength(static_cast<long>(cb))); // within GetSize() by construction
     }
 
-    // Pace from the previous delivery, in 100-us units: a slow downstream lowers the rate, and the
-    // pin never sends a burst to catch up.
-    const LONGLONG interval = rtFrameTime / 1000;
-    for (;;) {
-        m_llCurrent = m_clock.Now();
-        const LONGLONG elapsed = (m_llCurrent - m_llLastFrame) * 10000 / m_clock.Frequency();
-        if (interval - elapsed <= 0)
-            break;
-        Sleep(1);
-    }
-    m_llLastFrame = m_llCurrent;
-    m_rtStreamTime += rtFrameTime;
-
-    REFERENCE_TIME rtSampleStart = rtStart;
-    REFERENCE_TIME rtSampleEnd = m_rtStreamTime;
-    (void)LOG_IF_FAILED(
-        pSample->SetTime(&rtSampleStart, &rtSampleEnd)); // cannot fail on a sample we were given
-    (void)LOG_IF_FAILED(pSample->SetSyncPoint(TRUE));    // every uncompressed frame is a key frame
+    (void)LOG_IF_FAILED(StampLiveSample(pSample, rtFrameTime,
+                                        &m_rtStreamTime)); // cannot fail on a sample we were given
+    (void)LOG_IF_FAILED(pSample->SetSyncPoint(TRUE));      // every uncompressed frame is a key frame
     return S_OK;
 }
 

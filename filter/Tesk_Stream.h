@@ -11,7 +11,10 @@
 //   change holds that lock while it waits for the worker's reply. It reads the frame time under
 //   m_csFrameTime (a 64-bit value that application threads change while it streams), takes the
 //   connection's frame size once in OnThreadCreate (the thread that starts it holds the filter lock
-//   then), and otherwise uses only its own members (stream time, counters, last frame).
+//   then), and otherwise uses only its own members (stream time, scheduler, last frame, pending
+//   flag). While it waits for a sample's time it looks at the channel's FrameReady about once a
+//   millisecond, with a lock that does not wait, so that each frame's arrival is known and a fresh
+//   frame can leave as it arrives.
 // - The channel's named mutex is the innermost lock: it is taken with the filter lock held (format
 //   announcements, placeholder) but nothing is ever waited for while holding it, and m_csFrameTime
 //   is never held around it.
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "CaptureStream.h"
+#include "FrameScheduler.h"
 #include "PerformanceClock.h"
 #include "SharedMem.h"
 #include "ZarvexSettings.h"
@@ -81,6 +85,11 @@ protected:
 
 private:
     void SetFrameTime(REFERENCE_TIME rtFrameTime);
+    // Worker: whether the writer published a frame since the previous look. A frame seen is taken
+    // note of (FrameReady cleared, m_bFramePending set) so that the next one shows up on its own,
+    // and is copied when the sample leaves. Looks without waiting: a channel busy this moment is
+    // looked at again a millisecond later.
+    bool NoticeNewFrame();
     // Writes the format into the channel header, sets flag and posts WM_CAMERA_FORMAT (wParam) to a
     // live owner window. rtInterval is what the header's interval gets (low 32 bits).
     void AnnounceFormat(const BITMAPINFOHEADER& bmi, REFERENCE_TIME rtInterval, uint32_t flag, WPARAM wParam);
@@ -88,9 +97,8 @@ private:
     CTesk_Capture* const m_pParent;
     REFERENCE_TIME m_rtStreamTime = 0; // worker: start time of the next sample
     std::unique_ptr<CSharedMem> m_pChannel;
-    const CPerformanceClock m_clock;
-    LONGLONG m_llLastFrame = 0; // worker: counter at the last delivery
-    LONGLONG m_llCurrent = 0;   // worker: pacing scratch
+    CPerformanceClock m_clock;
+    CFrameScheduler m_scheduler{m_clock}; // worker: when each sample leaves
 
     CCritSec m_csFrameTime;
     REFERENCE_TIME m_rtFrameTime; // guarded by m_csFrameTime
@@ -104,5 +112,7 @@ private:
     // any order).
     DWORD m_cbFrame = 0;
     std::vector<BYTE> m_lastFrame;
+    // Worker: a frame was published (FrameReady seen and cleared) that no sample has carried yet.
+    bool m_bFramePending = false;
 };
 COM_CLASSES_END

@@ -44,6 +44,7 @@ STDMETHODIMP CBaseFilter::Stop() {
         }
     }
     m_State = State_Stopped;
+    PublishStreamClock();
     return hrKept;
 }
 
@@ -61,6 +62,7 @@ STDMETHODIMP CBaseFilter::Pause() {
         }
     }
     m_State = State_Paused;
+    PublishStreamClock();
     return S_OK;
 }
 
@@ -84,6 +86,7 @@ STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME tStart) {
         }
     }
     m_State = State_Running;
+    PublishStreamClock();
     return S_OK;
 }
 
@@ -97,6 +100,7 @@ STDMETHODIMP CBaseFilter::GetState(DWORD /*dwMilliSecsTimeout*/, FILTER_STATE* p
 STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
     CAutoLock lock(m_pLock);
     m_pClock = pClock;
+    PublishStreamClock();
     return S_OK;
 }
 
@@ -201,6 +205,31 @@ HRESULT CBaseFilter::StreamTime(REFERENCE_TIME& rtStream) {
     if (FAILED(hr))
         return hr;
     rtStream -= m_tStart;
+    return S_OK;
+}
+
+void CBaseFilter::PublishStreamClock() {
+    CAutoLock lock(&m_csStreamClock);
+    m_pStreamClock = m_State == State_Running ? m_pClock : nullptr;
+    m_tStreamStart = m_tStart;
+}
+
+HRESULT CBaseFilter::RunningStreamTime(REFERENCE_TIME* prtStream) {
+    if (!prtStream)
+        return E_POINTER;
+    *prtStream = 0;
+    Microsoft::WRL::ComPtr<IReferenceClock> clock;
+    REFERENCE_TIME tStart = 0;
+    {
+        CAutoLock lock(&m_csStreamClock);
+        clock = m_pStreamClock;
+        tStart = m_tStreamStart;
+    }
+    // Asked outside the lock: a clock is someone else's object and may take locks of its own.
+    REFERENCE_TIME now = 0;
+    if (!clock || FAILED(clock->GetTime(&now)))
+        return S_FALSE;
+    *prtStream = now - tStart;
     return S_OK;
 }
 

@@ -4,6 +4,9 @@
 // Threading: every state method and pin lookup runs under the filter lock given at construction
 // (for CSource, its state lock). Pins take the same lock for connection and Active/Inactive. The
 // graph pointer and event sink are not referenced: the graph owns the filter, not the other way.
+// A streaming thread, which must never take the filter lock, reads the running stream time through
+// RunningStreamTime; the state methods keep what it needs under a small lock of its own
+// (m_csStreamClock), which is taken last and around nothing else.
 #pragma once
 
 #include <wrl/client.h>
@@ -47,6 +50,10 @@ public:
 
     // The reference clock's time minus the start time; VFW_E_NO_CLOCK without a clock.
     virtual HRESULT StreamTime(REFERENCE_TIME& rtStream);
+    // The stream time now, for a streaming thread: S_OK while the filter runs on a reference clock;
+    // S_FALSE (and 0) when it is not running or has no clock, which leaves a live sample no time of
+    // its own to carry.
+    HRESULT RunningStreamTime(REFERENCE_TIME* prtStream);
     // Changes whenever the set of pins changes; pin enumerators compare it.
     virtual LONG GetPinVersion();
     virtual int GetPinCount() = 0;
@@ -76,5 +83,12 @@ protected:
 
 private:
     HRESULT RegisterSetupData(BOOL bRegister);
+    // Copies state, clock and start time for RunningStreamTime; called under the filter lock
+    // whenever one of them changes.
+    void PublishStreamClock();
+
+    CCritSec m_csStreamClock;
+    Microsoft::WRL::ComPtr<IReferenceClock> m_pStreamClock; // the clock while running, else none
+    REFERENCE_TIME m_tStreamStart = 0;
 };
 COM_CLASSES_END

@@ -5,16 +5,16 @@
 
 #include <windows.h>
 
-class CPerformanceClock {
+#include "FrameScheduler.h"
+
+class CPerformanceClock : public IFrameClock {
 public:
     // Reads the counter's frequency once; it is fixed while the system runs.
     CPerformanceClock();
 
-    LONGLONG Now() const;
-    // Ticks per second, never 0.
-    LONGLONG Frequency() const { return m_llFrequency; }
-    // A duration in 100-ns units as whole ticks of this clock (rounded down).
-    LONGLONG TicksFromReferenceTime(LONGLONG rt) const;
+    LONGLONG Now() override;
+    LONGLONG Frequency() override { return m_llFrequency; }
+    void Sleep(DWORD ms) override { ::Sleep(ms); }
 
 private:
     LONGLONG m_llFrequency = 1;

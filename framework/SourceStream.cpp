@@ -104,6 +104,17 @@ HRESULT CSourceStream::StopWorker() {
     return FAILED(hrStop) ? hrStop : hrExit;
 }
 
+HRESULT CSourceStream::StampLiveSample(IMediaSample* pSample, REFERENCE_TIME rtDuration,
+                                       REFERENCE_TIME* prtNext) {
+    REFERENCE_TIME rtStart = *prtNext;
+    REFERENCE_TIME rtNow = 0;
+    if (m_pFilter->RunningStreamTime(&rtNow) == S_OK)
+        rtStart = rtNow;
+    REFERENCE_TIME rtEnd = rtStart + rtDuration;
+    *prtNext = rtEnd;
+    return pSample->SetTime(&rtStart, &rtEnd);
+}
+
 BOOL CSourceStream::CheckRequest(Command* pCom) {
     DWORD dw = 0;
     const BOOL bPending = CAMThread::CheckRequest(&dw);

@@ -57,6 +57,12 @@ public:
     HRESULT StopCommand() { return static_cast<HRESULT>(CallWorker(CMD_STOP)); }
 
 protected:
+    // Worker: stamps a sample that leaves now, as a live source does. While the filter runs on a
+    // reference clock the sample starts at the stream time now, so a renderer in the client's graph
+    // shows it at once instead of holding it until a stamp counted from 0 comes round; otherwise
+    // it starts where the previous sample ended (*prtNext). Either way it lasts rtDuration, and
+    // *prtNext becomes its end.
+    HRESULT StampLiveSample(IMediaSample* pSample, REFERENCE_TIME rtDuration, REFERENCE_TIME* prtNext);
     // Tells the worker to stop and end, and joins it; nothing to do without one. The first
     // failure of the two commands is returned; the thread is gone either way.
     HRESULT StopWorker();

@@ -127,6 +127,13 @@ inline BOOL VirtualRelease(void* p) noexcept {
     return ::VirtualFree(p, 0, MEM_RELEASE);
 }
 using UniqueVirtualMemory = UniqueNullable<void*, &VirtualRelease>;
+// Memory from LocalAlloc, or handed out by an API that says to free it with LocalFree (a security
+// descriptor from ConvertStringSecurityDescriptorToSecurityDescriptor). LocalFree answers NULL when
+// it succeeds.
+inline BOOL LocalRelease(void* p) noexcept {
+    return ::LocalFree(p) == nullptr;
+}
+using UniqueLocalMemory = UniqueNullable<void*, &LocalRelease>;
 
 // A window's DC from GetDC: released to its window, which is why it cannot be a one-line alias.
 class WindowDc {

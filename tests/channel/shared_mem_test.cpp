@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "SharedMem.h"
 #include "UniqueAny.h"
@@ -112,6 +113,39 @@ TEST(CSharedMemTest, UnlockWithoutTheLockFailsWithNotOwner) {
     EXPECT_FALSE(channel.Unlock());
     EXPECT_EQ(DWORD{ERROR_NOT_OWNER}, channel.GetLastError());
     EXPECT_TRUE(channel.IsOpen()) << "a failed release only records the error";
+}
+
+// A lock with a shorter wait only looks when given 0: held by another thread, it fails at once with
+// WAIT_TIMEOUT and leaves the holder's lock alone; free again, it takes it.
+TEST(CSharedMemTest, ALockWithoutWaitFailsWhileAnotherHoldsIt) {
+    CSharedMem channel;
+    ASSERT_TRUE(channel.Create(kUnitName, kChannelPayloadSize));
+    const win::UniqueHandle held(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const win::UniqueHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(held && release);
+    std::thread holder([&] {
+        CSharedMem other;
+        if (other.Open(kUnitName) && other.Lock()) {
+            SetEvent(held.get());
+            WaitForSingleObject(release.get(), 10000);
+            (void)other.Unlock(); // its own lock: a failure would show in the test's next Lock
+        }
+    });
+    const DWORD waited = WaitForSingleObject(held.get(), 10000);
+    BOOL lockedWhileHeld = TRUE;
+    DWORD error = 0;
+    if (waited == WAIT_OBJECT_0) {
+        SetLastError(0xdeadbeef);
+        lockedWhileHeld = channel.Lock(0);
+        error = channel.GetLastError();
+    }
+    SetEvent(release.get());
+    holder.join();
+    ASSERT_EQ(WAIT_OBJECT_0, waited) << "the other thread took the lock";
+    EXPECT_FALSE(lockedWhileHeld);
+    EXPECT_EQ(DWORD{WAIT_TIMEOUT}, error);
+    EXPECT_TRUE(channel.Lock(0));
+    EXPECT_TRUE(channel.Unlock());
 }
 
 // The field is 32 bits; a 64-bit process sees window handles sign-extended (under Wine that

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "fake_input_pin.h"
 #include "FrameworkTestUtil.h"
@@ -76,6 +78,72 @@ TEST_F(SourceStreamTest, PausingAConnectedPinStreamsUntilStopped) {
     const long afterStop = m_peer.receives.load();
     Sleep(100);
     EXPECT_EQ(afterStop, m_peer.receives.load());
+}
+
+// A live source stamps each sample with the stream time at which it leaves while the filter runs on
+// a reference clock, so that a renderer in the client's graph shows it at once instead of holding it
+// until a stamp counted from 0 comes round. Without a clock the stamps count on from 0 by the frame
+// time. The graph here started its stream 10 s before: counted stamps would lie 10 s behind.
+TEST_F(SourceStreamTest, SamplesCarryTheStreamTimeAtWhichTheyLeave) {
+    ComPtr<IReferenceClock> clock;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&clock)));
+    struct Stamp {
+        HRESULT hr;
+        REFERENCE_TIME start, end, received; // received: the clock's time when Receive got it
+    };
+    std::mutex mutex;
+    std::vector<Stamp> stamps;
+    m_peer.onReceive = [&](IMediaSample* pSample) {
+        Stamp stamp = {E_FAIL, 0, 0, 0};
+        stamp.hr = pSample->GetTime(&stamp.start, &stamp.end);
+        (void)clock->GetTime(&stamp.received); // the system clock cannot fail
+        std::lock_guard<std::mutex> lock(mutex);
+        stamps.push_back(stamp);
+    };
+    auto taken = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return stamps;
+    };
+    const REFERENCE_TIME frameTime = CTestCameraStream::kDefaultFrameTime;
+
+    for (bool withClock : {false, true}) {
+        SCOPED_TRACE(withClock ? "running on a clock" : "no clock");
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stamps.clear();
+        }
+        ASSERT_EQ(S_OK, m_filter->SetSyncSource(withClock ? clock.Get() : nullptr));
+        ASSERT_EQ(S_OK, m_pin->Connect(&m_peer, nullptr));
+        REFERENCE_TIME tStart = 0;
+        // S_FALSE is a success too: the clock read the same time as at its previous reading.
+        ASSERT_TRUE(SUCCEEDED(clock->GetTime(&tStart)));
+        tStart -= 10 * 10000000LL;
+        ASSERT_EQ(S_OK, m_filter->Run(tStart));
+        // A sample being filled while Run made the filter run may still be counted: check the ones
+        // after it.
+        const size_t from = taken().size() + 1;
+        for (const DWORD begun = GetTickCount(); taken().size() < from + 5 && GetTickCount() - begun < 5000;)
+            Sleep(5);
+        EXPECT_EQ(S_OK, m_filter->Stop());
+        EXPECT_EQ(S_OK, m_pin->Disconnect());
+
+        const std::vector<Stamp> got = taken();
+        ASSERT_GE(got.size(), from + 5) << "samples flow";
+        for (size_t k = withClock ? from : 0; k < got.size(); ++k) {
+            SCOPED_TRACE("sample " + std::to_string(k));
+            ASSERT_EQ(S_OK, got[k].hr) << "start and end are set";
+            EXPECT_EQ(frameTime, got[k].end - got[k].start);
+            if (withClock) {
+                // Stamped after the previous sample arrived and before this one did.
+                EXPECT_GE(got[k].start, got[k - 1].received - tStart);
+                EXPECT_LE(got[k].start, got[k].received - tStart);
+            } else {
+                EXPECT_EQ(static_cast<REFERENCE_TIME>(k) * frameTime, got[k].start);
+            }
+        }
+    }
+    m_peer.onReceive = nullptr;
+    EXPECT_EQ(S_OK, m_filter->SetSyncSource(nullptr));
 }
 
 TEST_F(SourceStreamTest, StoppingWhileTheWorkerWaitsForABufferEndsCleanly) {

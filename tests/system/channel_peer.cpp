@@ -21,9 +21,12 @@
 //                                           size as the capture program does: pixels, FrameReady
 //   publish-two <n1> <n2> <width> <height>  two frames published under one lock hold: the first is
 //                                           overwritten before any reader can see it
-//   stream <count> <ms> <width> <height>    publishes frames 1..count every <ms>, each carrying
-//                                           its number (bytes 0..3) and the performance counter
-//                                           read just before FrameReady is set (bytes 4..11)
+//   stream <count> <us> <width> <height>    publishes frames 1..count, frame n due <us> * (n - 1)
+//                                           microseconds after the first (a camera's rate, which
+//                                           a late frame does not slow down), each carrying its
+//                                           number (bytes 0..3) and the performance counter read
+//                                           just before FrameReady is set (bytes 4..11); answers
+//                                           the number of frames it could not publish
 //   hostile <rounds> <seed>                 puts random and extreme values into every header field
 //                                           and the size word, round after round, under the lock;
 //                                           ends with a sane zero header
@@ -332,11 +335,18 @@ void Run(Peer& peer, const std::string& line) {
         else
             ReplyError(peer.channel.GetLastError());
     } else if (cmd == "stream") {
+        LARGE_INTEGER frequency, start, now;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        const double ticksPerUs = static_cast<double>(frequency.QuadPart) / 1e6;
         unsigned long failed = 0;
         for (unsigned long n = 1; n <= num(0); ++n) {
+            const LONGLONG due =
+                start.QuadPart + static_cast<LONGLONG>(static_cast<double>(num(1)) * (n - 1) * ticksPerUs);
+            for (QueryPerformanceCounter(&now); now.QuadPart < due; QueryPerformanceCounter(&now))
+                Sleep(1);
             if (!Publish(peer, num(2), num(3), {static_cast<std::uint32_t>(n)}, true))
                 ++failed;
-            Sleep(num(1));
         }
         ReplyValue(static_cast<long long>(failed));
     } else if (cmd == "hostile") {

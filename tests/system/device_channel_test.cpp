@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "device_test_util.h"
+#include "fake_input_pin.h"
 #include "frame_kind.h"
 #include "peer_process.h"
 
@@ -116,6 +117,129 @@ TEST_F(DeviceChannelTest, TheClientReceivesExactlyThePublishedFramesAndRepeatsTh
     }
     client.Release();
     EXPECT_EQ(0u, FinalRelease(device));
+}
+
+// The writer holds the channel mutex for longer than the reader waits (50 ms): the sample still
+// goes out, with the last frame again instead of a copy, and the frame that was waiting keeps its
+// FrameReady for the next sample. Driven through FillBuffer itself, on samples of the pin's own
+// allocator.
+TEST_F(DeviceChannelTest, ASampleDuringALongHeldLockRepeatsTheLastFrameAndLeavesTheNewOneWaiting) {
+    PeerProcess peer;
+    StartWriter(peer, false); // no window: the pin paints its placeholder as the first frame
+    ASSERT_FALSE(HasFatalFailure());
+    CTesk_Stream* pStream = nullptr;
+    ComPtr<IBaseFilter> device = CreateDevice(&pStream);
+    ASSERT_TRUE(device && pStream);
+    CFakeInputPin client;
+    ASSERT_EQ(S_OK, pStream->Connect(&client, nullptr));
+    IMemAllocator* pAllocator = pStream->Allocator();
+    ASSERT_NE(nullptr, pAllocator);
+    ASSERT_EQ(S_OK, pAllocator->Commit());
+    ASSERT_EQ(S_OK, pStream->OnThreadCreate()); // what the worker does first
+    CChannelProbe probe;
+    ASSERT_TRUE(probe.Open());
+
+    // Fills a sample whose buffer starts as junk and returns what it shows.
+    auto fill = [&](HRESULT* phr) {
+        ComPtr<IMediaSample> sample;
+        std::vector<BYTE> bytes;
+        if (FAILED(pAllocator->GetBuffer(&sample, nullptr, nullptr, 0)))
+            return bytes;
+        BYTE* p = nullptr;
+        EXPECT_EQ(S_OK, sample->GetPointer(&p));
+        std::memset(p, 0xCD, static_cast<size_t>(sample->GetSize()));
+        *phr = pStream->FillBuffer(sample.Get());
+        bytes.assign(p, p + sample->GetActualDataLength());
+        return bytes;
+    };
+
+    HRESULT hr = E_FAIL;
+    std::vector<BYTE> first = fill(&hr);
+    EXPECT_EQ(S_OK, hr);
+    ASSERT_EQ(kFrame160, first.size());
+    EXPECT_TRUE(LookAtPlaceholder(first.data(), first.size(), 160, 120).Ok());
+
+    ASSERT_EQ("ok", peer.Do("publish 7 160 120"));
+    ASSERT_EQ("ok", peer.Do("lock"));
+    hr = E_FAIL;
+    const std::vector<BYTE> during = fill(&hr);
+    EXPECT_EQ(S_OK, hr) << "delivered all the same";
+    EXPECT_TRUE(during == first) << "the last frame again: no copy without the lock";
+    ASSERT_EQ("ok", peer.Do("unlock"));
+
+    std::unique_ptr<SharedFrameHeader> header = probe.Snapshot();
+    ASSERT_TRUE(header);
+    EXPECT_EQ(kFrameReady, header->dwFlags & kFrameReady) << "the new frame still waits";
+    const FrameIdentity waiting = IdentifyFrame(header->pixels, kFrame160, 160, 120);
+    EXPECT_EQ(FrameKind::Pattern, waiting.kind);
+    EXPECT_EQ(7u, waiting.number);
+
+    hr = E_FAIL;
+    const std::vector<BYTE> after = fill(&hr);
+    EXPECT_EQ(S_OK, hr);
+    ASSERT_EQ(kFrame160, after.size());
+    const FrameIdentity taken = IdentifyFrame(after.data(), after.size(), 160, 120);
+    EXPECT_EQ(FrameKind::Pattern, taken.kind) << "the next sample takes it";
+    EXPECT_EQ(7u, taken.number);
+    header = probe.Snapshot();
+    ASSERT_TRUE(header);
+    EXPECT_EQ(0u, header->dwFlags & kFrameReady);
+
+    EXPECT_EQ(S_OK, pAllocator->Decommit());
+    EXPECT_EQ(S_OK, pStream->Disconnect());
+    EXPECT_EQ(0u, FinalRelease(device));
+    EXPECT_EQ(1, client.refs.load());
+}
+
+// A sample is filled when it leaves, not when its wait begins: a frame published while the sample
+// waits for its time (a whole second here) is the one it carries.
+TEST_F(DeviceChannelTest, ASampleCarriesTheFramePublishedWhileItWaited) {
+    PeerProcess peer;
+    StartWriter(peer, true);
+    ASSERT_FALSE(HasFatalFailure());
+    CTesk_Stream* pStream = nullptr;
+    ComPtr<IBaseFilter> device = CreateDevice(&pStream);
+    ASSERT_TRUE(device && pStream);
+    ComPtr<IZarvexSettings> settings;
+    ASSERT_EQ(S_OK, device.As(&settings));
+    ASSERT_EQ(S_OK, settings->SetFrameRate(1.0));
+    settings.Reset();
+    CFakeInputPin client;
+    ASSERT_EQ(S_OK, pStream->Connect(&client, nullptr));
+    IMemAllocator* pAllocator = pStream->Allocator();
+    ASSERT_NE(nullptr, pAllocator);
+    ASSERT_EQ(S_OK, pAllocator->Commit());
+    ASSERT_EQ(S_OK, pStream->OnThreadCreate());
+
+    auto fillNumber = [&]() -> long long {
+        ComPtr<IMediaSample> sample;
+        if (FAILED(pAllocator->GetBuffer(&sample, nullptr, nullptr, 0)))
+            return -2;
+        BYTE* p = nullptr;
+        EXPECT_EQ(S_OK, sample->GetPointer(&p));
+        EXPECT_EQ(S_OK, pStream->FillBuffer(sample.Get()));
+        const FrameIdentity id =
+            IdentifyFrame(p, static_cast<size_t>(sample->GetActualDataLength()), 160, 120);
+        return id.kind == FrameKind::Pattern ? static_cast<long long>(id.number) : -1;
+    };
+    ASSERT_EQ("ok", peer.Do("publish 1 160 120"));
+    EXPECT_EQ(1, fillNumber()) << "the first sample leaves at once";
+
+    // The next one is due a second later; frame 2 comes while it waits.
+    std::string published;
+    std::thread writer([&] {
+        Sleep(20); // well inside the second: a slow machine still publishes before the sample leaves
+        published = peer.Do("publish 2 160 120");
+    });
+    const long long carried = fillNumber();
+    writer.join();
+    ASSERT_EQ("ok", published);
+    EXPECT_EQ(2, carried);
+
+    EXPECT_EQ(S_OK, pAllocator->Decommit());
+    EXPECT_EQ(S_OK, pStream->Disconnect());
+    EXPECT_EQ(0u, FinalRelease(device));
+    EXPECT_EQ(1, client.refs.load());
 }
 
 TEST_F(DeviceChannelTest, FormatAnnouncementsReachTheWritersLiveWindowOnly) {

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     cmake make googletest
-    g++-mingw-w64-x86-64-posix mingw-w64-tools
+    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
     wine wine64
     xvfb xauth x11-apps imagemagick
     pulseaudio pulseaudio-utils

@@ -120,10 +120,7 @@ HRESULT CTestCameraStream::OnThreadCreate() {
     m_rtWorkerFrameTime = m_rtFrameTime;
     m_rtStream = 0;
     m_dwSequence = 0;
-    m_llFrameTicks = m_clock.TicksFromReferenceTime(m_rtWorkerFrameTime);
-    if (m_llFrameTicks < 1)
-        m_llFrameTicks = 1;
-    m_llDue = m_clock.Now(); // the first frame goes out at once
+    m_scheduler.Start();
     return S_OK;
 }
 
@@ -138,27 +135,16 @@ HRESULT CTestCameraStream::FillBuffer(IMediaSample* pSample) {
         return hr;
     if (pSample->GetSize() < static_cast<long>(m_cbFrame))
         return E_UNEXPECTED; // an allocator that shrank under us: stop rather than overrun
+
+    // Painted when it is due, not before the wait: like a camera's, the frame shows the moment it
+    // leaves. The camera has no writer to wait for.
+    (void)m_scheduler.WaitForDelivery(m_rtWorkerFrameTime, [] { return false; });
     TestCamPaintFrame(pData, m_nWidth, m_nHeight, m_dwSequence);
     m_dwSequence = (m_dwSequence + 1) & 0xFFFFFF;
     (void)LOG_IF_FAILED(
         pSample->SetActualDataLength(static_cast<long>(m_cbFrame))); // within GetSize(), checked above
 
-    // Pace against a fixed schedule of one frame time per frame, so the average rate is the frame
-    // rate and not a little under it. After a stall of more than a frame the schedule restarts
-    // from now: a real camera does not send a burst of old frames to catch up.
-    LONGLONG now = m_clock.Now();
-    while (now < m_llDue) {
-        Sleep(1);
-        now = m_clock.Now();
-    }
-    if (now - m_llDue > m_llFrameTicks)
-        m_llDue = now;
-    m_llDue += m_llFrameTicks;
-
-    REFERENCE_TIME rtStart = m_rtStream;
-    m_rtStream += m_rtWorkerFrameTime;
-    REFERENCE_TIME rtEnd = m_rtStream;
-    hr = pSample->SetTime(&rtStart, &rtEnd);
+    hr = StampLiveSample(pSample, m_rtWorkerFrameTime, &m_rtStream);
     if (FAILED(hr))
         return hr;
     // Every uncompressed frame is a key frame; cannot fail on a valid sample.

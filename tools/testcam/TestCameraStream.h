@@ -1,9 +1,10 @@
 // CTestCameraStream: the Zarvex Test Camera's capture pin.
 //
-// It pushes 24-bit RGB frames whose top band encodes a sequence number (TestCamCode.h), paced from
-// the performance counter at the frame time and stamped with stream times counted from 0 at each
-// start. Like a hardware camera it answers IAMStreamConfig (its sizes at 1..30 frames per second)
-// and IKsPropertySet (pin category: capture), through CCaptureStream.
+// It pushes 24-bit RGB frames whose top band encodes a sequence number (TestCamCode.h), paced by
+// the framework's frame scheduler against the performance counter at the frame time, each painted
+// when it is due and stamped as a live camera stamps (CSourceStream::StampLiveSample). Like a hardware camera
+// it answers IAMStreamConfig (its sizes at 1..30 frames per second) and IKsPropertySet (pin category:
+// capture), through CCaptureStream.
 //
 // Threading: the application's threads call the IAMStreamConfig methods and connect the pin under
 // the filter lock. The format can change only while the filter is stopped. The worker reads the
@@ -12,6 +13,7 @@
 #pragma once
 
 #include "CaptureStream.h"
+#include "FrameScheduler.h"
 #include "PerformanceClock.h"
 
 class CTestCamera;
@@ -66,8 +68,7 @@ private:
     REFERENCE_TIME m_rtWorkerFrameTime = kDefaultFrameTime;
     REFERENCE_TIME m_rtStream = 0;
     DWORD m_dwSequence = 0;
-    const CPerformanceClock m_clock;
-    LONGLONG m_llFrameTicks = 1;
-    LONGLONG m_llDue = 0;
+    CPerformanceClock m_clock;
+    CFrameScheduler m_scheduler{m_clock};
 };
 COM_CLASSES_END
