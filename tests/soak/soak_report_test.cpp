@@ -163,6 +163,14 @@ TEST(SoakVerdictTest, TheClientRateAndTheClipsMustHold) {
          "client rate", false},
         {"the last press still on its way", [](std::vector<SoakSample>& r) { r.back().made -= 1; }, "clips",
          true},
+        {"a press overtaken by a stall",
+         [](std::vector<SoakSample>& r) {
+             r[6].stallPresses = 1;
+             r[6].made -= 1;
+             r.back().made -= 1;
+         },
+         "clips", true},
+        {"more clips than presses", [](std::vector<SoakSample>& r) { r[3].made += 1; }, "clips", false},
         {"two presses without a clip", [](std::vector<SoakSample>& r) { r[10].made -= 2; }, "clips", false},
         {"no press at all",
          [](std::vector<SoakSample>& r) {

@@ -11,7 +11,8 @@
 //     or played; three minutes, so that a leak of one handle per press already shows in a short run.
 //   - the client's rate holds: every minute's delivered rate is at least kMinRateShare of the
 //     device's nominal rate.
-//   - every capture press made a clip (the last one may still be on its way when the run ends).
+//   - every capture press made a clip, except those a camera stall overtook (Zarvex gives up a
+//     press that no frame follows) and the last one, which may still be on its way.
 // A run too short to have both the baseline and the end after the warm-up judges only the rate.
 #pragma once
 
@@ -22,12 +23,13 @@
 namespace soak {
 
 struct SoakSample {
-    int minute = 0;  // the sample closes this minute of the run (1, 2, ...)
-    int clips = -1;  // items in the clip list
-    int presses = 0; // in this minute: capture presses,
-    int made = 0;    // clips that appeared,
-    int deleted = 0; // clips deleted,
-    int played = 0;  // playbacks started
+    int minute = 0;       // the sample closes this minute of the run (1, 2, ...)
+    int clips = -1;       // items in the clip list
+    int presses = 0;      // in this minute: capture presses,
+    int stallPresses = 0; // those a camera stall may have cost their clip,
+    int made = 0;         // clips that appeared,
+    int deleted = 0;      // clips deleted,
+    int played = 0;       // playbacks started
     std::int64_t privateBytes = -1;
     int handles = -1;
     int threads = -1;

@@ -26,6 +26,9 @@ void PrintLine(const std::string& line) {
 // more.
 constexpr DWORD kStartTimeoutMs = 60000;
 constexpr DWORD kCloseTimeoutMs = 60000;
+// A press waits EndTime (5 s by default) of frames for its clip; a stall that begins within this
+// time of a press may leave it without one.
+constexpr ULONGLONG kPressOvertakenMs = 10000;
 
 } // namespace
 
@@ -104,6 +107,9 @@ int CSoakRun::Run() {
                 if (m_stall.Begin()) {
                     m_stallEnds = GetTickCount64() + static_cast<ULONGLONG>(m_options.stallSeconds) * 1000;
                     Note("camera stalled for " + std::to_string(m_options.stallSeconds) + " s");
+                    // A press still waiting for its EndTime of frames may be given up now.
+                    if (m_lastPress != 0 && GetTickCount64() - m_lastPress < kPressOvertakenMs)
+                        ++m_minute.stallPresses;
                 } else {
                     Note("the stall could not begin (error " + std::to_string(GetLastError()) + ")");
                 }
@@ -160,7 +166,10 @@ void CSoakRun::Press() {
     std::wstring why;
     if (m_zarvex.Press(static_cast<DWORD>(m_options.pressEverySeconds) * 500, &why)) {
         ++m_minute.presses;
-        Log("press");
+        m_lastPress = GetTickCount64();
+        if (m_stall.Active())
+            ++m_minute.stallPresses;
+        Log(m_stall.Active() ? "press (camera stalled)" : "press");
     } else {
         Note("press skipped: " + Narrow(why));
     }

@@ -5,6 +5,8 @@
 //   - each new clip beyond --keep deletes the oldest one;
 //   - every --play-every-th new clip is played, by a double-click and by the play button in turn;
 //   - every --stall-every minutes the test camera stalls for --stall-seconds (TestCamStall.h);
+//     Zarvex gives up a press that no frame follows, so the press a stall overtakes may make no
+//     clip, and the verdict allows for it;
 //   - every --restart-every minutes the client is killed and started again, at a moment when no
 //     press is waiting for its clip (the client's format announcement rebuilds Zarvex's ring).
 // At the end of every minute it records what Zarvex holds and the client's rate (SoakReport.h);
@@ -53,6 +55,7 @@ private:
     CTestCamStall m_stall;
     ULONGLONG m_start = 0;
     ULONGLONG m_stallEnds = 0;
+    ULONGLONG m_lastPress = 0; // when the last press was made (0: none yet)
 
     int m_clips = 0;     // items in the list when last seen steady
     int m_clipsMade = 0; // in the whole run
