@@ -73,18 +73,41 @@ int CSoakRun::Run() {
     Log("the client runs");
     PrintLine(SoakTableHeading());
 
+    const std::string failure = RunMinutes();
+    if (m_stall.Active()) {
+        m_stall.End();
+        Log("stall ended");
+    }
+    m_client.Close(15000);
+    Drain();
+    SeriesVerdict end;
+    end.name = "end";
+    std::wstring closeWhy;
+    if (!failure.empty()) {
+        end.holds = false;
+        end.text = failure;
+    } else if (m_zarvex.Close(kCloseTimeoutMs, &closeWhy)) {
+        end.text = "Zarvex.exe closed by its exit button, exit code " + std::to_string(m_zarvex.ExitCode());
+        end.holds = m_zarvex.ExitCode() == 0;
+    } else {
+        end.holds = false;
+        end.text = "Zarvex.exe did not close: " + Narrow(closeWhy);
+    }
+    return Report(end);
+}
+
+std::string CSoakRun::RunMinutes() {
     const ULONGLONG pressEvery = static_cast<ULONGLONG>(m_options.pressEverySeconds) * 1000;
     ULONGLONG nextPress = GetTickCount64() + pressEvery;
     ULONGLONG nextSample = m_start + 60000;
-    std::string failure;
-    for (int minute = 1; minute <= m_options.minutes;) {
+    for (int minute = 1;;) {
         if (!m_zarvex.IsRunning()) {
-            failure = "Zarvex.exe ended by itself in minute " + std::to_string(minute) + " (exit code " +
-                      std::to_string(m_zarvex.ExitCode()) + ")";
+            const std::string failure = "Zarvex.exe ended by itself in minute " + std::to_string(minute) +
+                                        " (exit code " + std::to_string(m_zarvex.ExitCode()) + ")";
             Note(failure);
             m_samples.push_back(m_minute);
             m_samples.back().minute = minute;
-            break;
+            return failure;
         }
         Drain();
         FollowClips();
@@ -97,43 +120,40 @@ int CSoakRun::Run() {
             const SoakSample sample = Sample(minute);
             m_samples.push_back(sample);
             PrintLine(SoakTableRow(sample));
-            nextSample += 60000;
             if (minute == m_options.minutes)
-                break;
-            if (m_options.restartEveryMinutes > 0 && minute % m_options.restartEveryMinutes == 0)
-                RestartClient();
-            if (m_options.stallEveryMinutes > 0 && minute % m_options.stallEveryMinutes == 0 &&
-                !m_stall.Active()) {
-                if (m_stall.Begin()) {
-                    m_stallEnds = GetTickCount64() + static_cast<ULONGLONG>(m_options.stallSeconds) * 1000;
-                    Note("camera stalled for " + std::to_string(m_options.stallSeconds) + " s");
-                    // A press still waiting for its EndTime of frames may be given up now.
-                    if (m_lastPress != 0 && GetTickCount64() - m_lastPress < kPressOvertakenMs)
-                        ++m_minute.stallPresses;
-                } else {
-                    Note("the stall could not begin (error " + std::to_string(GetLastError()) + ")");
-                }
-            }
+                return std::string();
+            StartOfMinute(minute + 1);
+            nextSample += 60000;
             ++minute;
-            continue;
-        }
-        if (now >= nextPress) {
+        } else if (now >= nextPress) {
             Press();
             nextPress += pressEvery;
             if (nextPress <= GetTickCount64()) // fell behind: no burst of presses to catch up
                 nextPress = GetTickCount64() + pressEvery;
-            continue;
+        } else {
+            Sleep(200);
         }
-        Sleep(200);
     }
+}
 
-    if (m_stall.Active()) {
-        m_stall.End();
-        Log("stall ended");
+void CSoakRun::StartOfMinute(int minute) {
+    const int done = minute - 1;
+    if (m_options.restartEveryMinutes > 0 && done % m_options.restartEveryMinutes == 0)
+        RestartClient();
+    if (m_options.stallEveryMinutes > 0 && done % m_options.stallEveryMinutes == 0 && !m_stall.Active()) {
+        if (!m_stall.Begin()) {
+            Note("the stall could not begin (error " + std::to_string(GetLastError()) + ")");
+            return;
+        }
+        m_stallEnds = GetTickCount64() + static_cast<ULONGLONG>(m_options.stallSeconds) * 1000;
+        Note("camera stalled for " + std::to_string(m_options.stallSeconds) + " s");
+        // A press still waiting for its EndTime of frames may be given up now.
+        if (m_lastPress != 0 && GetTickCount64() - m_lastPress < kPressOvertakenMs)
+            ++m_minute.stallPresses;
     }
-    std::string why2;
-    const bool closed = Finish(&why2);
+}
 
+int CSoakRun::Report(const SeriesVerdict& end) {
     PrintLine("");
     PrintLine("Soak of " + std::to_string(m_samples.size()) + " minute(s): press every " +
               std::to_string(m_options.pressEverySeconds) + " s, keep " +
@@ -145,18 +165,11 @@ int CSoakRun::Run() {
     SoakLimits limits;
     limits.warmupMinutes = m_options.warmupMinutes;
     SoakVerdict verdict = JudgeSoak(m_samples, limits);
+    verdict.series.push_back(end);
+    verdict.pass = verdict.pass && end.holds;
     PrintLine("");
     PrintLine("Verdict (baseline: median of the 3 minutes after a warm-up of " +
               std::to_string(m_options.warmupMinutes) + "; end: median of the last 3):");
-    SeriesVerdict end;
-    end.name = "end";
-    end.holds = failure.empty() && closed;
-    end.text = !failure.empty() ? failure
-               : closed
-                   ? "Zarvex.exe closed by its exit button, exit code " + std::to_string(m_zarvex.ExitCode())
-                   : "Zarvex.exe did not close: " + why2;
-    verdict.series.push_back(end);
-    verdict.pass = verdict.pass && end.holds;
     std::printf("%s", SoakVerdictText(verdict).c_str());
     std::fflush(stdout);
     return verdict.pass ? 0 : 1;
@@ -248,17 +261,6 @@ SoakSample CSoakRun::Sample(int minute) {
     sample.clientFps = m_client.TakeMinute();
     sample.load = CLinuxSide::LoadAverage();
     return sample;
-}
-
-bool CSoakRun::Finish(std::string* pWhy) {
-    m_client.Close(15000);
-    Drain();
-    std::wstring why;
-    if (!m_zarvex.Close(kCloseTimeoutMs, &why)) {
-        *pWhy = Narrow(why);
-        return false;
-    }
-    return true;
 }
 
 } // namespace soak

@@ -37,6 +37,12 @@ public:
     int Run();
 
 private:
+    // The minutes of the run; a failure that ended it early, or "".
+    std::string RunMinutes();
+    // What the run does as a minute begins: the client's restart, the camera's stall.
+    void StartOfMinute(int minute);
+    // The table again, and the verdict with the way the run ended; the exit code.
+    int Report(const SeriesVerdict& end);
     void Press();
     // Follows the clip list while it is steady (the delete button is enabled only then): new clips
     // are counted, the oldest beyond the limit deleted, and every n-th new clip played.
@@ -46,8 +52,8 @@ private:
     // An event line on the error output, with the run's clock.
     void Log(const std::string& text);
     void Note(const std::string& text);
+    // The client's output lines into the log.
     void Drain();
-    bool Finish(std::string* pWhy);
 
     const SoakOptions m_options;
     CSoakZarvex m_zarvex;
