@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "UniqueAny.h"
+#include "Utf8.h"
 
 namespace soak {
 
@@ -48,14 +49,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-std::string Narrow(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
-
 // The number after "<field>:" in a /proc status text, or -1.
 long long StatusField(const std::string& status, const char* field) {
     const std::string key = std::string("\n") + field + ":";
@@ -72,7 +65,7 @@ bool CLinuxSide::Attach(const std::wstring& exePath) {
     // /proc/self is this program's own Wine process: the prefix to look in.
     const std::string prefix =
         EnvironmentValue(ReadProcFile(std::wstring(kProc) + L"self\\environ"), "WINEPREFIX");
-    const std::string wanted = Lower(Narrow(exePath));
+    const std::string wanted = Lower(Utf8(exePath));
     WIN32_FIND_DATAW found;
     const win::UniqueFindHandle search(FindFirstFileW((std::wstring(kProc) + L"*").c_str(), &found));
     if (!search)

@@ -4,18 +4,11 @@
 
 #include "LinuxSide.h"
 #include "TestCameraIds.h"
+#include "Utf8.h"
 
 namespace soak {
 
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 void PrintLine(const std::string& line) {
     std::printf("%s\n", line.c_str());
@@ -61,13 +54,13 @@ int CSoakRun::Run() {
     m_start = GetTickCount64();
     std::wstring why;
     if (!m_zarvex.Start(kStartTimeoutMs)) {
-        Log("cannot start Zarvex: " + Narrow(m_zarvex.Failure()));
+        Log("cannot start Zarvex: " + Utf8(m_zarvex.Failure()));
         return 3;
     }
-    Log("Zarvex.exe runs (" + Narrow(m_zarvex.ExePath()) + ")");
+    Log("Zarvex.exe runs (" + Utf8(m_zarvex.ExePath()) + ")");
     if (!m_client.Start(kStartTimeoutMs, &why)) {
         Drain();
-        Log("cannot start the client: " + Narrow(why));
+        Log("cannot start the client: " + Utf8(why));
         return 3;
     }
     Log("the client runs");
@@ -91,7 +84,7 @@ int CSoakRun::Run() {
         end.holds = m_zarvex.ExitCode() == 0;
     } else {
         end.holds = false;
-        end.text = "Zarvex.exe did not close: " + Narrow(closeWhy);
+        end.text = "Zarvex.exe did not close: " + Utf8(closeWhy);
     }
     return Report(end);
 }
@@ -184,7 +177,7 @@ void CSoakRun::Press() {
             ++m_minute.stallPresses;
         Log(m_stall.Active() ? "press (camera stalled)" : "press");
     } else {
-        Note("press skipped: " + Narrow(why));
+        Note("press skipped: " + Utf8(why));
     }
 }
 
@@ -209,7 +202,7 @@ void CSoakRun::FollowClips() {
     std::wstring why;
     while (m_clips > m_options.keepClips) {
         if (!m_zarvex.DeleteClip(0, &why)) {
-            Note("delete failed: " + Narrow(why));
+            Note("delete failed: " + Utf8(why));
             m_clips = m_zarvex.ClipCount();
             return;
         }
@@ -222,7 +215,7 @@ void CSoakRun::FollowClips() {
             Log(std::string("playing the newest clip (") +
                 (m_playByDoubleClick ? "double-click" : "play button") + ")");
         } else {
-            Note("playback not started: " + Narrow(why));
+            Note("playback not started: " + Utf8(why));
         }
         m_playByDoubleClick = !m_playByDoubleClick;
     }
@@ -242,7 +235,7 @@ void CSoakRun::RestartClient() {
     if (m_client.Start(kStartTimeoutMs, &why))
         Note("client killed and restarted");
     else
-        Note("client restart failed: " + Narrow(why));
+        Note("client restart failed: " + Utf8(why));
 }
 
 SoakSample CSoakRun::Sample(int minute) {
@@ -256,7 +249,7 @@ SoakSample CSoakRun::Sample(int minute) {
         Drain();
         sample.notes += std::string(sample.notes.empty() ? "" : "; ") + "client had ended";
         if (!m_client.Start(kStartTimeoutMs, &why))
-            sample.notes += ", restart failed: " + Narrow(why);
+            sample.notes += ", restart failed: " + Utf8(why);
     }
     sample.clientFps = m_client.TakeMinute();
     sample.load = CLinuxSide::LoadAverage();
