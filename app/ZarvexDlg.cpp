@@ -39,6 +39,18 @@ const int kCaptureSideControls[] = {
     IDOK,         IDCANCEL,     IDC_VIDEO_DEVICE, IDC_VIDEO_FORMAT, IDC_SOUND_DEVICE,
     IDC_PRE_TIME, IDC_END_TIME, IDC_DELETE};
 
+// The press timer: while a press is armed or its clip is being made, it looks for a press that
+// cannot complete and for a clip maker's result whose message was lost.
+constexpr UINT_PTR kPressTimer = 1;
+constexpr UINT kPressTimerMs = 500;
+// An armed ring that has had no frame for this long is given up: the camera delivers nothing (no
+// graph, a device unplugged), and without frames the press would keep every capture-side control,
+// the exit button included, disabled for good. Three seconds are many frame periods at any rate a
+// capture device offers, and short enough for a user looking at a frozen window.
+constexpr DWORD kNoFrameMs = 3000;
+// How long the clip maker waits for the dialog to remove the oldest clip before it cuts anyway.
+constexpr DWORD kRemoveWaitMs = 5000;
+
 } // namespace
 
 CZarvexDlg::CZarvexDlg(CWnd* parent) : CDialog(IDD_ZARVEX_DIALOG, parent), m_strCaption("ZELKOR") {
@@ -61,6 +73,8 @@ CZarvexDlg::CZarvexDlg(CWnd* parent) : CDialog(IDD_ZARVEX_DIALOG, parent), m_str
     m_pChannel.reset(new (std::nothrow) CSharedMem);
     if (m_pChannel && !m_pChannel->Open(kChannelName))
         (void)m_pChannel->Create(kChannelName, kChannelPayloadSize); // failure recorded in the object
+    // Without a channel object the publisher does nothing, which is what the program then needs.
+    m_pPublisher = std::make_unique<CFramePublisher>(m_pChannel.get());
 }
 
 CZarvexDlg::~CZarvexDlg() = default;
@@ -100,11 +114,7 @@ BOOL CZarvexDlg::OnInitDialog() {
 
     // Register the dialog as the channel's owner window: the virtual camera posts format
     // announcements to it.
-    if (m_pChannel && m_pChannel->Lock()) {
-        if (SharedFrameHeader* header = m_pChannel->Header())
-            SetOwnerWindow(*header, m_hWnd);
-        (void)m_pChannel->Unlock(); // a failed release is recorded in the channel object
-    }
+    (void)m_pPublisher->RegisterOwner(m_hWnd); // without a channel no announcement can come anyway
     (void)LOG_IF_WIN32_FALSE(AllowCameraFormatMessage(m_hWnd)); // else only same-level hosts reach us
 
     SendDlgItemMessageW(m_hWnd, IDC_PRE_TIME, TBM_SETRANGE, FALSE, MAKELPARAM(0, kMaxTime));
@@ -179,7 +189,138 @@ void CZarvexDlg::EnableControls(BOOL bEnable) {
 
 void CZarvexDlg::OnOK() {
     // The capture button and the Enter key: the press arms the frame ring. The dialog never closes
-    // here. Seam: the capture press joins with the frame ring and the sound capture.
+    // here. The Enter key reaches this even while the button is disabled: one press at a time.
+    if (m_bArmed || m_clipMaker.IsBusy())
+        return;
+    EnableControls(FALSE);
+    if (m_pSoundCapture)
+        m_pSoundCapture->RequestStop(CSoundCapture::StopAfterDelay);
+    if (m_pRing)
+        m_pRing->ArmStop();
+    m_bArmed = true;
+    m_dwLastFrameTick = GetTickCount();
+    if (!m_bPressTimer)
+        m_bPressTimer = SetTimer(m_hWnd, kPressTimer, kPressTimerMs, nullptr) != 0;
+    if (!m_bPressTimer)
+        AbandonPress(); // without the timer nothing could give the controls back
+}
+
+void CZarvexDlg::OnRingCompleted() {
+    m_bArmed = false;
+    m_pCutRing = m_pRing;
+    CClipMaker::Job job;
+    job.pRing = m_pCutRing;
+    job.nGeneration = m_pCutRing ? m_pCutRing->GetGeneration() : CFrameStore::kAnyGeneration;
+    job.pSound = m_pSoundCapture.get();
+    // The thread stops by itself post seconds after the press, which is about now; the bound
+    // leaves it the post time again plus the stop wait of the sound capture.
+    if (m_pSoundCapture)
+        job.dwSoundWaitMs =
+            static_cast<DWORD>(m_pSoundCapture->GetPost()) * 1000 + CSoundCapture::kStopWaitMs;
+    job.lfCaption = m_lfCaption;
+    job.strCaption = static_cast<const char*>(m_strCaption);
+    job.ask = [] { return AfxMessageBox(IDS_MEMORY_QUESTION, MB_OKCANCEL); };
+    const HWND hwnd = m_hWnd;
+    job.removeOldest = [hwnd] {
+        DWORD_PTR result = 0;
+        // A dialog that does not answer in time keeps its clips; the maker cuts anyway, and a late
+        // handling of the message removes nothing (CClipMaker::ClaimRemoval).
+        (void)SendMessageTimeoutW(hwnd, WM_CLIP_REMOVE_OLDEST, 0, 0, SMTO_NORMAL, kRemoveWaitMs, &result);
+    };
+    job.done = [hwnd] {
+        // A lost post is made up for by the press timer, which looks for the result as well.
+        (void)LOG_IF_WIN32_FALSE(PostMessageW(hwnd, WM_CLIP_MADE, 0, 0));
+    };
+    if (!m_clipMaker.Start(std::move(job))) {
+        win::LogFailure(__FILE__, __LINE__, "clip maker", "could not start", 0);
+        AbandonPress();
+    }
+}
+
+void CZarvexDlg::OnClipMade() {
+    CClipMaker::Result result;
+    if (!m_clipMaker.TakeResult(result))
+        return;
+    if (result.pClip) {
+        // The clip and its block go in together or not at all: clip i and block i belong together.
+        bool added = false;
+        try {
+            m_clips.Add(result.pClip.get());
+            result.pClip.release();
+            added = true;
+            if (result.pSound) {
+                m_sounds.Add(result.pSound.get());
+                result.pSound.release();
+            }
+        } catch (const std::bad_alloc&) {
+            if (added)
+                m_clips.RemoveAt(m_clips.GetSize() - 1);
+            AfxReportMemoryException();
+        }
+    }
+    RefillClipList();
+    StopPressTimer();
+    EnableControls(TRUE);
+    (void)CheckFreeMemory(TRUE); // shows the free figure; the room is the next press's question
+}
+
+void CZarvexDlg::OnRemoveOldest() {
+    // A clip being played stays: the playback reads it. The new clip is made all the same.
+    if (IsPlaying() && m_pPlayingClip == m_clips.GetAt(0))
+        return;
+    if (!m_clipMaker.ClaimRemoval())
+        return;
+    m_clips.RemoveAt(0);  // nothing when the list is empty
+    m_sounds.RemoveAt(0); // nothing when no clip had sound
+    RefillClipList();
+}
+
+void CZarvexDlg::AbandonPress() {
+    m_bArmed = false;
+    if (m_pRing)
+        m_pRing->Disarm();
+    // The sound capture was told to stop after the post time; it runs again for the next press.
+    if (m_pSoundCapture)
+        (void)m_pSoundCapture->Start(); // fails only without a thread to run; clips then have silence
+    if (!m_clipMaker.IsBusy())
+        StopPressTimer();
+    EnableControls(TRUE);
+}
+
+void CZarvexDlg::OnTimer(UINT_PTR id) {
+    if (id != kPressTimer)
+        return;
+    if (m_bArmed && GetTickCount() - m_dwLastFrameTick >= kNoFrameMs)
+        AbandonPress();
+    else if (!m_bArmed && m_clipMaker.IsBusy())
+        OnClipMade(); // takes a result whose message was lost; nothing while the maker runs
+    else if (!m_bArmed)
+        StopPressTimer();
+}
+
+void CZarvexDlg::StopPressTimer() {
+    if (m_bPressTimer)
+        (void)KillTimer(m_hWnd, kPressTimer); // a timer already gone needs no killing
+    m_bPressTimer = false;
+}
+
+int CZarvexDlg::GetSelectedClip() const {
+    const HWND list = GetDlgItem(IDC_CLIP_LIST);
+    const int selected =
+        static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    if (selected >= 0)
+        return selected;
+    return SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0 ? 0 : -1;
+}
+
+void CZarvexDlg::OnDelete() {
+    const int index = GetSelectedClip();
+    if (index >= 0 && index < m_clips.GetSize()) {
+        m_clips.RemoveAt(index);
+        m_sounds.RemoveAt(index); // nothing when this clip had no sound block
+        RefillClipList();
+    }
+    (void)CheckFreeMemory(TRUE); // only the free figure is refreshed: the ring did not change
 }
 
 void CZarvexDlg::OnCancel() {
@@ -192,6 +333,11 @@ void CZarvexDlg::OnCancel() {
 
 void CZarvexDlg::OnDestroy() {
     ExchangeSettings(FALSE);
+    // The clip maker reads the ring and the sound capture: it is stopped and joined before either
+    // goes. A worker that did not end within the bound still has them, and the log says so.
+    StopPressTimer();
+    if (!m_clipMaker.Stop(CClipMaker::kJoinMs))
+        win::LogFailure(__FILE__, __LINE__, "clip maker", "did not end at shutdown", 0);
     // Deleting the sound capture joins its worker (for at most 10 s). It goes first, so that no
     // worker is left running, on a delayed stop or otherwise, when the rest of the state goes.
     m_pSoundCapture.reset();
@@ -276,7 +422,23 @@ BOOL CZarvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case WM_DESTROY:
         OnDestroy();
         return TRUE;
+    case WM_TIMER:
+        OnTimer(wParam);
+        return TRUE;
+    case WM_CLIP_MADE:
+        OnClipMade();
+        return TRUE;
+    case WM_CAMERA_FORMAT:
+        *result = OnCameraFormat(wParam);
+        return TRUE;
+    case WM_CLIP_REMOVE_OLDEST:
+        OnRemoveOldest();
+        return TRUE;
     case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_DELETE && HIWORD(wParam) == BN_CLICKED) {
+            OnDelete();
+            return TRUE;
+        }
         if (LOWORD(wParam) == IDC_TOPMOST && HIWORD(wParam) == BN_CLICKED) {
             OnTopmost();
             return TRUE;
@@ -421,24 +583,50 @@ void CZarvexDlg::StopVideoCapture() {
 }
 
 BOOL CZarvexDlg::ReadChannelFormat() {
-    // Seam: the frame publisher's format read goes here. When the channel is there and its lock is
-    // had: m_nOutWidth x m_nOutHeight and the width and height of m_rcDst take the bitmap size the
-    // virtual camera asks for (values above 0 only), both format flags are cleared and the pixel
-    // area is zeroed; TRUE then. Until it joins, the ring keeps the output size it has.
-    return FALSE;
+    // The publisher refuses a size whose frame would not fit the channel's pixel area (any process
+    // may write the header), and the output size stays as it was.
+    const BOOL read = m_pChannel && m_pPublisher->ReadFormat(m_nOutWidth, m_nOutHeight);
+    m_rcDst.right = m_nOutWidth;
+    m_rcDst.bottom = m_nOutHeight;
+    return read;
 }
 
 BOOL CZarvexDlg::ResetFrameStore() {
     const BOOL read = ReadChannelFormat();
     {
         std::lock_guard<CCriticalSection> lock(m_csFrames);
-        // A failed rebuild was reported to the user; the ring keeps the slots it could make.
+        // A failed rebuild was reported to the user; the ring keeps the slots it could make. A cut
+        // running now is waited for inside Allocate: its slots are not freed under it.
         (void)m_ring.Allocate(m_nOutWidth, m_nOutHeight, m_nPreTime, m_nEndTime, m_nFrameRate);
     }
     m_pRing = &m_ring;
     SetDlgItemMB(IDC_USED_MEMORY, m_ring.GetMemoryBytes() / 1048576);
     (void)CheckFreeMemory(TRUE); // the free figure; the answer matters to the clip maker only
+    // The rebuild disarmed a press: it can no longer complete, so it is given up at once.
+    if (m_bArmed)
+        AbandonPress();
     return read;
+}
+
+LRESULT CZarvexDlg::OnCameraFormat(WPARAM wParam) {
+    if (wParam != kFormatAnnouncedBySetFormat && wParam != kFormatAnnouncedByConnection)
+        return 0;
+    (void)ResetFrameStore(); // an unread channel leaves the size; the ring is rebuilt regardless
+    PublishCurrentFrame();
+    return 0;
+}
+
+void CZarvexDlg::PublishFrame(const CFrameImage& image) {
+    // The publisher borrows the channel, which OnDestroy closes before the dialog goes.
+    if (m_pChannel)
+        (void)m_pPublisher->PublishFrame(image); // a frame not had in 50 ms is skipped; the next follows
+}
+
+void CZarvexDlg::PublishCurrentFrame() {
+    if (!m_pRing)
+        return;
+    if (const CFrameImage* slot = m_pRing->GetCurrentFrame())
+        PublishFrame(*slot);
 }
 
 BOOL CZarvexDlg::CheckFreeMemory(BOOL bShow) {
@@ -457,8 +645,9 @@ void CZarvexDlg::SetDlgItemMB(int id, LONGLONG megabytes) {
 }
 
 LRESULT CZarvexDlg::OnCaptureFrame(WPARAM wParam, LPARAM lParam) {
-    // Seam: while a clip plays (m_pPlayingClip) the frame is dropped here, before it is claimed.
-    if (!m_pVideoCapture || !m_pRing)
+    // While a clip plays the virtual camera shows the clip: the live frame is neither stored nor
+    // published, and the ring does not move.
+    if (IsPlaying() || !m_pVideoCapture || !m_pRing)
         return 0;
     // Only a frame still on offer is read: a message whose send gave up, or one from a graph
     // that has gone since, names a buffer that may hold anything by now. The claim keeps the
@@ -467,12 +656,15 @@ LRESULT CZarvexDlg::OnCaptureFrame(WPARAM wParam, LPARAM lParam) {
         m_pVideoCapture->Handoff().Claim(reinterpret_cast<const void*>(wParam), static_cast<size_t>(lParam));
     if (!frame)
         return 0;
+    m_dwLastFrameTick = GetTickCount(); // the camera delivers: an armed press will complete
     // The delivered length goes with the bits: a frame shorter than its header says is dropped
-    // before a byte of it is read.
-    // Seam: the frame publisher hands the stored slot to the virtual camera (publish argument), and
-    // a completed ring (TRUE) starts the clip maker.
-    (void)m_pRing->StoreFrame(frame.Bits(), frame.Length(), &m_pVideoCapture->FrameHeader(), m_rcSrc,
-                              m_rcDst);
+    // before a byte of it is read. The slot is published after the store lock is let go and before
+    // the write index moves on.
+    const BOOL completed =
+        m_pRing->StoreFrame(frame.Bits(), frame.Length(), &m_pVideoCapture->FrameHeader(), m_rcSrc, m_rcDst,
+                            [this](CFrameImage& slot) { PublishFrame(slot); });
+    if (completed && m_bArmed)
+        OnRingCompleted();
     return 0;
 }
 

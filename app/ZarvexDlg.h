@@ -8,13 +8,20 @@
 // close box, Alt+F4) destroys that state under them. The sound capture's worker touches nothing of
 // the dialog but its CSoundCapture, which OnDestroy deletes (joining the worker) before anything
 // else goes, so it needs no such guard.
+// The clip maker (CClipMaker) reads the ring and the sound capture, never the lists or the
+// controls: it hands its clip back with WM_CLIP_MADE, and asks for the oldest clip's removal with
+// a bounded send of WM_CLIP_REMOVE_OLDEST, so m_clips and m_sounds change on this thread only.
+// OnDestroy stops and joins it (bounded, handling its sends meanwhile) before the sound capture,
+// the ring or the lists go.
 #pragma once
 
 #include <windows.h>
 
 #include <memory>
 
+#include "ClipMaker.h"
 #include "ComScope.h"
+#include "FramePublisher.h"
 #include "FrameStore.h"
 #include "SharedMem.h"
 #include "SoundBlock.h"
@@ -30,6 +37,11 @@ class CCaptureGraph;
 namespace testing_support {
 struct ZarvexDlgTestAccess;
 }
+
+// Posted by the clip maker when its result waits (CClipMaker::TakeResult).
+constexpr UINT WM_CLIP_MADE = WM_APP + 1;
+// Sent by the clip maker, with a bounded wait, when the user chose to remove the oldest clip.
+constexpr UINT WM_CLIP_REMOVE_OLDEST = WM_APP + 2;
 
 class CZarvexDlg : public CDialog {
 public:
@@ -67,6 +79,22 @@ private:
     void SetDlgItemMB(int id, LONGLONG megabytes);
     // Rebuilds the clip list view and its thumbnails whole from m_clips.
     void RefillClipList();
+    // The first selected list item; 0 when items exist but none is selected; -1 for an empty list.
+    int GetSelectedClip() const;
+    // Button 3: deletes the selected clip and its sound block, then refreshes the free figure.
+    void OnDelete();
+
+    // The press, from the ring's completion on. OnRingCompleted starts the clip maker on the ring
+    // that just completed; OnClipMade takes its result into the lists; OnRemoveOldest is the
+    // removal the memory question asked for.
+    void OnRingCompleted();
+    void OnClipMade();
+    void OnRemoveOldest();
+    // The way out of a press that cannot complete (no frames for kNoFrameMs, or the ring rebuilt
+    // while armed): disarms, captures sound again and gives the controls back.
+    void AbandonPress();
+    void OnTimer(UINT_PTR id);
+    void StopPressTimer();
 
     // Device and format choice.
     void FillVideoDevices();
@@ -84,6 +112,14 @@ private:
 
     // WM_CAPTURE_FRAME: wParam = the frame's pixels, lParam = their length.
     LRESULT OnCaptureFrame(WPARAM wParam, LPARAM lParam);
+    // WM_CAMERA_FORMAT: wParam 1 (a client's SetFormat) or 2 (a pin connection) rebuilds the ring
+    // at the size the channel asks for and publishes its blank frame; any other wParam is ignored.
+    LRESULT OnCameraFormat(WPARAM wParam);
+    // The frame publisher: an image into the channel, and the ring's slot at its write index.
+    void PublishFrame(const CFrameImage& image);
+    void PublishCurrentFrame();
+    // True while a clip plays back: live frames are then dropped.
+    bool IsPlaying() const { return m_pPlayingClip != nullptr; }
     // WM_HSCROLL from the time sliders 1002 and 1005.
     void OnTimeSlider(int id, int code, int thumbPosition);
 
@@ -119,9 +155,18 @@ private:
     int m_nOutWidth = 512;
     int m_nOutHeight = 384;
     std::unique_ptr<CSharedMem> m_pChannel;
+    std::unique_ptr<CFramePublisher> m_pPublisher;  // on m_pChannel, made right after it
     std::unique_ptr<CCaptureGraph> m_pVideoCapture; // the running capture graph
-    // Seam: the player's state (m_pPlayingClip, play index, playing sound).
+    // The clip being played back, set by the playback for as long as it runs; live frames are
+    // dropped meanwhile. Seam: the rest of the player's state (play index, playing sound).
+    const CFrameArray* m_pPlayingClip = nullptr;
     CString m_strCaption;
     LOGFONTA m_lfCaption = {};
     HICON m_hIcon = nullptr;
+    // The press: armed from OnOK until the ring completes (or the press is abandoned), then the
+    // clip maker's until OnClipMade. m_dwLastFrameTick: when the ring last took a frame or was armed.
+    bool m_bArmed = false;
+    DWORD m_dwLastFrameTick = 0;
+    bool m_bPressTimer = false;
+    CClipMaker m_clipMaker; // stopped in OnDestroy; declared last, so also destroyed first
 };

@@ -20,6 +20,10 @@ BOOL CFrameStore::Allocate(int width, int height, int pre, int post, int fps) {
         // A rebuild asked for during a cut happens after it: the cut reads the slots to the end.
         std::unique_lock<std::mutex> ring(m_ringMutex);
         m_cutEnded.wait(ring, [this] { return !m_bCutting; });
+        // The slots go now, whatever follows: a cut asked for the ring that stood must not take
+        // this one for it.
+        if (++m_nGeneration == kAnyGeneration)
+            m_nGeneration = 0;
         try {
             m_slots.DeleteAll();
             // No frame rate, no seconds or no picture: a store without slots, which drops every frame.
@@ -122,7 +126,12 @@ void CFrameStore::ArmStop() {
     m_nCutIndex = m_nStopIndex;
 }
 
-BOOL CFrameStore::CutInto(CFrameArray* clip) const {
+unsigned CFrameStore::GetGeneration() const {
+    std::lock_guard<std::mutex> ring(m_ringMutex);
+    return m_nGeneration;
+}
+
+BOOL CFrameStore::CutInto(CFrameArray* clip, unsigned generation) const {
     if (!clip)
         return FALSE;
     clip->DeleteAll();
@@ -133,7 +142,7 @@ BOOL CFrameStore::CutInto(CFrameArray* clip) const {
         m_cutEnded.wait(ring, [this] { return !m_bCutting; });
         const int count = m_slots.GetSize();
         const CFrameImage* first = m_slots.GetAt(0);
-        if (count == 0 || !first || m_nCutIndex < 0 || m_nCutIndex >= count)
+        if (count == 0 || !first || m_nCutIndex < 0 || m_nCutIndex >= count || !IsGeneration(generation))
             return FALSE;
         const int width = first->GetWidth();
         const int height = first->GetHeight();
@@ -170,7 +179,7 @@ BOOL CFrameStore::CutInto(CFrameArray* clip) const {
             ring.lock();
             continue;
         }
-        if (m_nCutIndex < 0 || m_nCutIndex >= count) {
+        if (m_nCutIndex < 0 || m_nCutIndex >= count || !IsGeneration(generation)) {
             ring.unlock();
             clip->DeleteAll();
             return FALSE;

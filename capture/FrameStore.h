@@ -72,6 +72,8 @@ public:
     // The capture press: the store completes after fps x post more frames (a whole ring when
     // post is 0). Nothing is armed when there are no slots.
     void ArmStop();
+    // Forgets the press: the store no longer completes (the way out of a press no frame follows).
+    void Disarm() { m_nStopIndex = -1; }
 
     // Replaces the clip's frames by N new images: frame k is slot (cut index + 1 + k) mod N for
     // k = 0..N - 2 as the ring stood when the cut began, and frame N - 1 stays black; the clip's
@@ -80,7 +82,13 @@ public:
     // out-of-memory report, when memory runs out or the clip's images cannot all be made: a clip
     // never holds frames that are not there. The clip is the store's to fill until the call
     // returns. Safe against a concurrent StoreFrame and Allocate (see Threading).
-    BOOL CutInto(CFrameArray* clip) const;
+    // generation: the ring that completed (GetGeneration then); a ring rebuilt since is not cut
+    // (0, no report), since its frames are not the span of the press. kAnyGeneration cuts the
+    // ring as it stands.
+    BOOL CutInto(CFrameArray* clip, unsigned generation = kAnyGeneration) const;
+    static constexpr unsigned kAnyGeneration = ~0u;
+    // Counts the rebuilds: every Allocate, successful or not, makes a new ring. Any thread.
+    unsigned GetGeneration() const;
 
     // N x bytes per pixel x height x width, from slot 0's header; 0 without slots. Any thread.
     LONGLONG GetMemoryBytes() const;
@@ -110,14 +118,19 @@ private:
     // Under the ring lock, on the window thread: when a running cut still needs the slot at
     // index, its image goes to the clip and the clip's black image takes its place.
     void HandSlotToCut(int index);
+    // Under the ring lock: the ring standing is the one asked for.
+    bool IsGeneration(unsigned generation) const {
+        return generation == kAnyGeneration || generation == m_nGeneration;
+    }
 
     CCriticalSection* m_pLock;
     int m_nPre = 5;
     int m_nPost = 5;
     int m_nFps = 30;
     int m_nWriteIndex = 0;
-    int m_nStopIndex = -1; // -1: not armed
-    int m_nCutIndex = 0;   // the stop index of the last arming, kept for the cut
+    int m_nStopIndex = -1;      // -1: not armed
+    int m_nCutIndex = 0;        // the stop index of the last arming, kept for the cut
+    unsigned m_nGeneration = 0; // under the ring lock
     CFrameArray m_slots;
     CFrameScaler m_scaler; // window thread, under the store lock
 

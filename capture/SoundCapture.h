@@ -46,6 +46,7 @@
 
 #include <memory>
 
+#include "ClipSound.h"
 #include "SoundDeviceList.h"
 #include "UniqueAny.h"
 #include "afx_sync.h"
@@ -74,7 +75,7 @@ struct CStopTimer {
     LONGLONG llCurrent = 0;
 };
 
-class CSoundCapture {
+class CSoundCapture : public IClipSound {
 public:
     // The worker's state, set by RequestStop and Start.
     enum State { Running = 0, StopAfterDelay = 1, StopNow = 2 };
@@ -106,7 +107,7 @@ public:
     // Starts a worker: state Running, the write position at the read cursor. A worker still running
     // is stopped and joined first (StopNow). TRUE when the worker thread was made. Works without a
     // successful Setup too: that worker copies nothing and still obeys every stop request.
-    BOOL Start();
+    BOOL Start() override;
     // StopNow: when a worker runs, sets the state, wakes the worker and waits at most kStopWaitMs
     // for it, then forgets it; when none runs (none started, or it ended), does nothing.
     // StopAfterDelay: sets the stop timer to the post time from now and the state; the worker
@@ -115,20 +116,20 @@ public:
     void RequestStop(int state);
 
     // TRUE when no worker runs, or when the running one ends within timeoutMs.
-    BOOL WaitForEnd(DWORD timeoutMs) const;
+    BOOL WaitForEnd(DWORD timeoutMs) const override;
     BOOL IsRunning() const { return !WaitForEnd(0); }
 
     // The ring (null before a successful Setup), its size (the capture buffer's) and the offset just
     // after its newest byte, which is also its oldest byte once the ring has been filled.
     const BYTE* GetRing() const { return m_pRing.get(); }
-    DWORD GetRingSize() const { return m_dwRingSize; }
+    DWORD GetRingSize() const override { return m_dwRingSize; }
     DWORD GetWritePos() const;
     // SoundBlock::TakeRing with the three above: the ring rotated to start with its oldest byte.
     // Throws CMemoryException as TakeRing does.
-    void TakeRingInto(SoundBlock& block) const;
+    void TakeRingInto(SoundBlock& block) const override;
 
     int GetPre() const { return m_nPre; }
-    int GetPost() const { return m_nPost; }
+    int GetPost() const override { return m_nPost; }
     // The capture format (PCM, 44100 Hz, 2 channels, 16 bits), or null without a buffer holder.
     const WAVEFORMATEX* GetWaveFormat() const;
 

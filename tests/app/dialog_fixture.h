@@ -73,14 +73,14 @@ private:
 };
 
 // Stands in for the user in front of the dialog's message boxes while it lives: records every text
-// shown (on whichever thread) and answers OK.
+// shown (on whichever thread) and answers OK, or the answer given.
 class MessageBoxRecorder {
 public:
-    MessageBoxRecorder() {
-        AfxSetMessageBoxSink([this](const std::wstring& text, UINT) {
+    explicit MessageBoxRecorder(int answer = IDOK) {
+        AfxSetMessageBoxSink([this, answer](const std::wstring& text, UINT) {
             std::lock_guard<std::mutex> hold(m_lock);
             m_texts.push_back(text);
-            return IDOK;
+            return answer;
         });
     }
     ~MessageBoxRecorder() { AfxSetMessageBoxSink(nullptr); }
@@ -117,6 +117,13 @@ struct ZarvexDlgTestAccess {
     static CCaptureGraph* VideoCapture(CZarvexDlg& dlg) { return dlg.m_pVideoCapture.get(); }
     static void StartVideoCapture(CZarvexDlg& dlg) { dlg.StartVideoCapture(); }
     static void StopVideoCapture(CZarvexDlg& dlg) { dlg.StopVideoCapture(); }
+
+    static CSoundBlockArray& Sounds(CZarvexDlg& dlg) { return dlg.m_sounds; }
+    static CClipMaker& ClipMaker(CZarvexDlg& dlg) { return dlg.m_clipMaker; }
+    static bool IsArmed(const CZarvexDlg& dlg) { return dlg.m_bArmed; }
+    static void Press(CZarvexDlg& dlg) { dlg.OnOK(); }
+    static void PublishCurrentFrame(CZarvexDlg& dlg) { dlg.PublishCurrentFrame(); }
+    static void SetPlayingClip(CZarvexDlg& dlg, const CFrameArray* clip) { dlg.m_pPlayingClip = clip; }
 };
 
 } // namespace testing_support

@@ -1,4 +1,5 @@
-// Counting and exhausting GDI objects for the capture tests and the benchmark.
+// Counting and exhausting GDI objects, for the tests that count what a component holds and the
+// benchmarks.
 #pragma once
 
 #include <windows.h>
