@@ -10,11 +10,13 @@
 #include "AboutDlg.h"
 #include "CaptureGraph.h"
 #include "ChannelAccess.h"
+#include "ClipSaver.h"
 #include "ClipThumbnails.h"
 #include "DeviceNameText.h"
 #include "FrameDc.h"
 #include "IniFile.h"
 #include "Log.h"
+#include "SoundControls.h"
 #include "VideoDevices.h"
 #include "WindowPlacement.h"
 #include "afx_app.h"
@@ -110,7 +112,10 @@ BOOL CZarvexDlg::OnInitDialog() {
 
     SetDlgItemInt(m_hWnd, IDC_SOUND_DELAY, static_cast<UINT>(m_nSoundDelay), TRUE);
 
-    // Seam: the sound output (DirectSoundCreate, cooperative level, CSoundPlayer::Create) is made here.
+    // The sound output, at the volume the settings hold. Without one (no device, or it refused
+    // the priority level or the buffer) clips play silently, paced by the player's timer.
+    (void)CreateSoundOutput(m_hWnd, m_nVolume, m_pDirectSound, m_soundOutput);
+    m_player.SetWindows(m_hWnd, WM_PLAYBACK_ENDED, GetDlgItem(IDC_POSITION));
 
     // Register the dialog as the channel's owner window: the virtual camera posts format
     // announcements to it.
@@ -182,6 +187,11 @@ void CZarvexDlg::ExchangeSettings(BOOL bLoad) {
 }
 
 void CZarvexDlg::EnableControls(BOOL bEnable) {
+    // A press and a playback each give the controls back when they end, and either may end while
+    // the other still runs (a playback started while a clip is made, or a press given up during a
+    // playback). Giving them back then would let the user close the dialog, or press, under it.
+    if (bEnable && (m_bArmed || m_clipMaker.IsBusy() || IsPlaying()))
+        bEnable = FALSE;
     for (int id : kCaptureSideControls)
         EnableWindow(GetDlgItem(id), bEnable);
     EnableWindow(GetDlgItem(IDC_FORMAT_DETAIL), FALSE);
@@ -189,8 +199,9 @@ void CZarvexDlg::EnableControls(BOOL bEnable) {
 
 void CZarvexDlg::OnOK() {
     // The capture button and the Enter key: the press arms the frame ring. The dialog never closes
-    // here. The Enter key reaches this even while the button is disabled: one press at a time.
-    if (m_bArmed || m_clipMaker.IsBusy())
+    // here. The Enter key reaches this even while the button is disabled: one press at a time, and
+    // none while a clip plays (live frames are dropped then, so the ring would not move).
+    if (m_bArmed || m_clipMaker.IsBusy() || IsPlaying())
         return;
     EnableControls(FALSE);
     if (m_pSoundCapture)
@@ -266,7 +277,7 @@ void CZarvexDlg::OnClipMade() {
 
 void CZarvexDlg::OnRemoveOldest() {
     // A clip being played stays: the playback reads it. The new clip is made all the same.
-    if (IsPlaying() && m_pPlayingClip == m_clips.GetAt(0))
+    if (IsPlaying() && m_player.GetPlayingClip() == m_clips.GetAt(0))
         return;
     if (!m_clipMaker.ClaimRemoval())
         return;
@@ -333,6 +344,11 @@ void CZarvexDlg::OnCancel() {
 
 void CZarvexDlg::OnDestroy() {
     ExchangeSettings(FALSE);
+    // The player reads a clip and its sound block and writes the sound output: it is stopped (no
+    // fade-out) and joined before any of them goes. The exit button is disabled while it plays, so
+    // it normally has nothing to stop here.
+    if (!m_player.Abort(CClipPlayer::kJoinTimeoutMs))
+        win::LogFailure(__FILE__, __LINE__, "player", "did not end at shutdown", 0);
     // The clip maker reads the ring and the sound capture: it is stopped and joined before either
     // goes. A worker that did not end within the bound still has them, and the log says so.
     StopPressTimer();
@@ -434,9 +450,24 @@ BOOL CZarvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case WM_CLIP_REMOVE_OLDEST:
         OnRemoveOldest();
         return TRUE;
+    case WM_PLAYBACK_ENDED:
+        OnPlaybackEnded();
+        return TRUE;
+    case WM_NOTIFY:
+        return OnNotify(reinterpret_cast<const NMHDR*>(lParam), result);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_DELETE && HIWORD(wParam) == BN_CLICKED) {
             OnDelete();
+            return TRUE;
+        }
+        if (LOWORD(wParam) == IDC_SAVE && HIWORD(wParam) == BN_CLICKED) {
+            OnSave();
+            return TRUE;
+        }
+        if (HIWORD(wParam) == BN_CLICKED &&
+            (LOWORD(wParam) == IDC_PLAY || LOWORD(wParam) == IDC_STOP || LOWORD(wParam) == IDC_STEP_BACK ||
+             LOWORD(wParam) == IDC_STEP_FORWARD || LOWORD(wParam) == IDC_PAUSE)) {
+            OnTransport(LOWORD(wParam));
             return TRUE;
         }
         if (LOWORD(wParam) == IDC_TOPMOST && HIWORD(wParam) == BN_CLICKED) {
@@ -461,8 +492,14 @@ BOOL CZarvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* resu
         const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
         if (id == IDC_PRE_TIME || id == IDC_END_TIME)
             OnTimeSlider(id, LOWORD(wParam), static_cast<short>(HIWORD(wParam)));
+        else if (id == IDC_POSITION)
+            OnPositionSlider(LOWORD(wParam), static_cast<short>(HIWORD(wParam)));
         return FALSE; // the framework's default scrolling follows
     }
+    case WM_VSCROLL:
+        if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == IDC_VOLUME)
+            OnVolumeSlider(LOWORD(wParam), static_cast<short>(HIWORD(wParam)));
+        return FALSE;
     case WM_CAPTURE_FRAME:
         *result = OnCaptureFrame(wParam, lParam);
         return TRUE;
@@ -684,4 +721,89 @@ void CZarvexDlg::OnTimeSlider(int id, int code, int thumbPosition) {
         ResetFrameStore();
         StartSoundCapture(); // the sound ring follows the new times too
     }
+}
+
+void CZarvexDlg::StartPlayback(int index) {
+    const CFrameArray* clip = m_clips.GetAt(index); // none for -1 (an empty list) or past the end
+    if (!clip)
+        return;
+    // A clip without a sound block plays without sound; the player paces it by its timer. The
+    // player refuses a second playback while one runs (the play button and the list stay usable).
+    if (!m_player.Start(clip, m_sounds.GetAt(index), m_nSoundDelay))
+        return;
+    EnableControls(FALSE);
+}
+
+void CZarvexDlg::OnPlaybackEnded() {
+    // Posted once the playback is no longer marked as playing; a press under way keeps the
+    // controls (EnableControls), and so does a playback started since.
+    EnableControls(TRUE);
+}
+
+void CZarvexDlg::OnTransport(int id) {
+    switch (id) {
+    case IDC_PLAY:
+        StartPlayback(GetSelectedClip());
+        break;
+    case IDC_STOP:
+        m_player.SetPlayFlag(CClipPlayer::PlayStop, TRUE);
+        break;
+    case IDC_STEP_BACK:
+        m_player.SetPlayFlag(CClipPlayer::PlayStepBack, TRUE);
+        break;
+    case IDC_STEP_FORWARD:
+        m_player.SetPlayFlag(CClipPlayer::PlayStepForward, TRUE);
+        break;
+    case IDC_PAUSE:
+        m_player.Pause(IsDlgButtonChecked(m_hWnd, IDC_PAUSE) == BST_CHECKED);
+        break;
+    default:
+        break;
+    }
+}
+
+void CZarvexDlg::OnPositionSlider(int code, int thumbPosition) {
+    const int position = code == SB_THUMBTRACK
+                             ? thumbPosition
+                             : static_cast<int>(SendDlgItemMessageW(m_hWnd, IDC_POSITION, TBM_GETPOS, 0, 0));
+    // Every notification of a drag shows the frame at the thumb; its end lets the clip play on.
+    m_player.Seek(position, code != TB_ENDTRACK);
+}
+
+void CZarvexDlg::OnVolumeSlider(int code, int thumbPosition) {
+    const int position = code == SB_THUMBTRACK
+                             ? thumbPosition
+                             : static_cast<int>(SendDlgItemMessageW(m_hWnd, IDC_VOLUME, TBM_GETPOS, 0, 0));
+    // The slider's top is position 0: the loudest.
+    m_nVolume = std::clamp(kMaxVolume - position, 0, kMaxVolume);
+    if (m_soundOutput.HasBuffer())
+        (void)LOG_IF_WIN32_FALSE(m_soundOutput.SetVolume(m_nVolume)); // a refusal keeps the old volume
+    SetItemInt(IDC_VOLUME_TEXT, m_nVolume);
+}
+
+void CZarvexDlg::OnSoundDelayStep(int delta) {
+    m_nSoundDelay = StepSoundDelay(m_nSoundDelay, delta);
+    SetDlgItemInt(m_hWnd, IDC_SOUND_DELAY, static_cast<UINT>(m_nSoundDelay), TRUE);
+}
+
+BOOL CZarvexDlg::OnNotify(const NMHDR* header, LRESULT* result) {
+    if (!header)
+        return FALSE;
+    if (header->idFrom == IDC_CLIP_LIST && header->code == NM_DBLCLK) {
+        StartPlayback(GetSelectedClip());
+        *result = 0;
+        return TRUE;
+    }
+    if (header->idFrom == IDC_SOUND_DELAY_SPIN && header->code == UDN_DELTAPOS) {
+        OnSoundDelayStep(reinterpret_cast<const NMUPDOWN*>(header)->iDelta);
+        *result = 0; // the spin moves as it likes; its own position is never read
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void CZarvexDlg::OnSave() {
+    // The flow tells the user of a failed save or an uncompressed fallback itself.
+    (void)SaveClipAs(this, m_clips, m_sounds, GetSelectedClip(),
+                     m_pSoundCapture ? m_pSoundCapture->GetWaveFormat() : nullptr, m_nFrameRate);
 }

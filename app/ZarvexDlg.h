@@ -13,6 +13,13 @@
 // a bounded send of WM_CLIP_REMOVE_OLDEST, so m_clips and m_sounds change on this thread only.
 // OnDestroy stops and joins it (bounded, handling its sends meanwhile) before the sound capture,
 // the ring or the lists go.
+// The player (CClipPlayer) owns the playback thread, the command word and the seek position; the
+// transport controls only set its bits. Its thread reads the playing clip and its sound block and
+// writes the sound output, and never waits for this thread: it posts the slider's position and
+// WM_PLAYBACK_ENDED. A playback holds the capture-side controls (the exit button with them) from
+// its start until that message; OnDestroy stops and joins it (bounded) before the clips, the sound
+// blocks or the sound output go. The clip maker's removal of the oldest clip keeps a clip that is
+// playing.
 #pragma once
 
 #include <windows.h>
@@ -20,12 +27,15 @@
 #include <memory>
 
 #include "ClipMaker.h"
+#include "ClipPlayer.h"
 #include "ComScope.h"
 #include "FramePublisher.h"
 #include "FrameStore.h"
 #include "SharedMem.h"
 #include "SoundBlock.h"
 #include "SoundCapture.h"
+#include "SoundOutput.h"
+#include "SoundPlayer.h"
 #include "VideoFormat.h"
 #include "afx_imagelist.h"
 #include "afx_string.h"
@@ -42,6 +52,8 @@ struct ZarvexDlgTestAccess;
 constexpr UINT WM_CLIP_MADE = WM_APP + 1;
 // Sent by the clip maker, with a bounded wait, when the user chose to remove the oldest clip.
 constexpr UINT WM_CLIP_REMOVE_OLDEST = WM_APP + 2;
+// Posted by the player when a playback has ended (its fade-out over, no longer marked as playing).
+constexpr UINT WM_PLAYBACK_ENDED = WM_APP + 3;
 
 class CZarvexDlg : public CDialog {
 public:
@@ -50,7 +62,8 @@ public:
 
     // Loads (TRUE) or saves (FALSE) the "Settings" section of the settings file.
     void ExchangeSettings(BOOL bLoad);
-    // Enables or disables the capture-side controls as one group.
+    // Enables or disables the capture-side controls as one group. They are given back only when
+    // neither a press (armed, or its clip being made) nor a playback still holds them.
     void EnableControls(BOOL bEnable);
 
     // The settings file: the program's own path with the extension "ini".
@@ -118,8 +131,25 @@ private:
     // The frame publisher: an image into the channel, and the ring's slot at its write index.
     void PublishFrame(const CFrameImage& image);
     void PublishCurrentFrame();
-    // True while a clip plays back: live frames are then dropped.
-    bool IsPlaying() const { return m_pPlayingClip != nullptr; }
+    // True while a clip plays back (its fade-out included): live frames are then dropped.
+    bool IsPlaying() const { return m_player.IsPlaying() != FALSE; }
+
+    // Playback. StartPlayback plays clip index (no clip there, or a playback running: nothing
+    // happens); a clip without a sound block plays without sound, paced by the player's timer.
+    void StartPlayback(int index);
+    void OnPlaybackEnded();
+    // The transport buttons 1021, 1023, 1024, 1029 and 1031.
+    void OnTransport(int id);
+    // WM_HSCROLL from the position slider 1030.
+    void OnPositionSlider(int code, int thumbPosition);
+    // WM_VSCROLL from the volume slider 1025.
+    void OnVolumeSlider(int code, int thumbPosition);
+    // UDN_DELTAPOS from the sound delay spin 1028.
+    void OnSoundDelayStep(int delta);
+    // WM_NOTIFY: the clip list's double-click and the delay spin; TRUE when handled (*result set).
+    BOOL OnNotify(const NMHDR* header, LRESULT* result);
+    // Button 4: the selected clip saved as an AVI file.
+    void OnSave();
     // WM_HSCROLL from the time sliders 1002 and 1005.
     void OnTimeSlider(int id, int code, int thumbPosition);
 
@@ -136,9 +166,6 @@ private:
     int m_nFrameRate = 30;
     int m_nVolume = 100;
     int m_nSoundDelay = 500;
-    CCriticalSection m_csPlayer; // guards m_nPlayerCommands and m_nSeekPos
-    UINT m_nPlayerCommands = 0;
-    int m_nSeekPos = 0;
     CClipArray m_clips;          // the clips in capture order; list item i shows clip i
     CSoundBlockArray m_sounds;   // entry i is the sound of clip i; shorter when clips had no sound
     CImageList m_thumbs;         // thumbnails of the clip list view
@@ -149,7 +176,10 @@ private:
     int m_nSoundDevice = 0;           // selected when the list is filled; never changed or saved
     // Replaced whenever a sound device is chosen or a time slider is released.
     std::unique_ptr<CSoundCapture> m_pSoundCapture;
-    // Seam: m_pDirectSound and the sound output.
+    // The sound output: the device object, and the streaming buffer made on it. The buffer goes
+    // first (it is declared after the device, and OnInitDialog's CreateSoundOutput drops it first).
+    CDirectSoundDevice m_pDirectSound;
+    CSoundPlayer m_soundOutput;
     RECT m_rcSrc = {0, 0, 0, 0}; // x, y, width, height
     RECT m_rcDst = {0, 0, 0, 0}; // x, y, width, height
     int m_nOutWidth = 512;
@@ -157,9 +187,9 @@ private:
     std::unique_ptr<CSharedMem> m_pChannel;
     std::unique_ptr<CFramePublisher> m_pPublisher;  // on m_pChannel, made right after it
     std::unique_ptr<CCaptureGraph> m_pVideoCapture; // the running capture graph
-    // The clip being played back, set by the playback for as long as it runs; live frames are
-    // dropped meanwhile. Seam: the rest of the player's state (play index, playing sound).
-    const CFrameArray* m_pPlayingClip = nullptr;
+    // The player: the playing clip, its frame index and sound, the command word and the seek
+    // position. Declared after the sound output and the publisher it uses, so it goes before them.
+    CClipPlayer m_player{&m_soundOutput, [this](const CFrameImage& image) { PublishFrame(image); }};
     CString m_strCaption;
     LOGFONTA m_lfCaption = {};
     HICON m_hIcon = nullptr;

@@ -249,6 +249,7 @@ void CClipPlayer::PlaybackThread(Run& run) {
     timer.Restart();
 
     UINT flags = GetPlayFlags();
+    bool ranOut = false; // the clip came to its end, rather than being stopped
     while (!(flags & PlayStop) && !m_bAbort) {
         bool show = true;
         bool forcePosition = true;
@@ -279,12 +280,16 @@ void CClipPlayer::PlaybackThread(Run& run) {
             forcePosition = false;
             if (++tick >= ticksPerFrame) {
                 tick = 0;
-                if (++index >= count)
+                if (++index >= count) {
+                    ranOut = true;
                     break;
+                }
             }
             if (hasSound) {
-                if (remaining < kBlockBytes)
+                if (remaining < kBlockBytes) {
+                    ranOut = true;
                     break;
+                }
                 const BYTE* block = run.pSound + readOffset;
                 // A block that is not written is lost; the tick counts all the same.
                 if (notified && m_bSoundRunning) {
@@ -297,8 +302,10 @@ void CClipPlayer::PlaybackThread(Run& run) {
                         (void)m_pSound->WriteBlock(block, kSoundBlockBytes, kSoundBlockBytes, false);
                 }
                 remaining -= kBlockBytes;
-                if (remaining < kBlockBytes)
+                if (remaining < kBlockBytes) {
+                    ranOut = true;
                     break;
+                }
                 readOffset += kBlockBytes;
             } else {
                 (void)timer.WaitBlock(kTickWaitMs);
@@ -313,6 +320,11 @@ void CClipPlayer::PlaybackThread(Run& run) {
     }
     m_llRemaining = remaining;
 
+    // A clip that played to its end still has its last blocks queued in the sound output; a stop
+    // now would cut them off, and every clip would lose the end of its sound. A stop or pause by
+    // the user ends the sound at once.
+    if (ranOut && useOutput)
+        PlayOutQueuedSound(timer, notified);
     ReleaseSound();
 
     // The clip's last frame is black; the fade-out starts from the last real one, the only one a
@@ -322,6 +334,24 @@ void CClipPlayer::PlaybackThread(Run& run) {
         run.working.Fill(0);
         Publish(from->BlendInto(&run.working, i) ? run.working : *from);
         Sleep(kFadeOutStepMs);
+    }
+}
+
+void CClipPlayer::PlayOutQueuedSound(IBlockPacer& timer, bool notified) {
+    // What was written last lies up to the buffer's depth ahead of the play cursor (the writes land
+    // just behind it). Pacing that many more blocks lets the cursor pass all of it; silence goes
+    // in behind it, so the cursor never comes round to blocks it has played already.
+    static const BYTE silence[kSoundBlockBytes] = {};
+    const DWORD depth = m_pSound->GetBufferSize() / kSoundBlockBytes;
+    for (DWORD i = 0; i < depth && m_bSoundRunning && !m_bAbort && !(GetPlayFlags() & PlayStop); ++i) {
+        // A block that is not written leaves what the cursor already played in its place; the stop
+        // comes before the cursor reaches it.
+        if (notified) {
+            (void)m_pSound->WriteBlock(silence, kSoundBlockBytes, kSoundBlockBytes, true);
+        } else {
+            (void)timer.WaitBlock(kTickWaitMs); // a late tick only plays a little more silence
+            (void)m_pSound->WriteBlock(silence, kSoundBlockBytes, kSoundBlockBytes, false);
+        }
     }
 }
 

@@ -2,7 +2,9 @@
 // the rate the clip was recorded at, feeds its sound to the sound output one 2944-byte block per
 // tick (60 ticks a second), and hands every frame it shows to a publish function, which puts it
 // into the shared frame channel. The first 50 frames shown fade in from black, and every playback
-// ends with a one-second fade-out from the clip's next-to-last frame.
+// ends with a one-second fade-out from the clip's next-to-last frame. A clip that plays to its end
+// keeps the sound output running until the blocks still queued in it have been heard (about an
+// eighth of a second), and only then fades out; a stop ends the sound at once.
 //
 // Ticks are paced by the sound output's block-end notifications. A clip without sound, a program
 // without a sound output, or a buffer that gives no notifications or failed to start, is paced by
@@ -35,6 +37,7 @@
 #include "afx_sync.h"
 #include "afx_thread.h"
 
+class IBlockPacer;
 class CFrameArray;
 class CFrameImage;
 class CSoundPlayer;
@@ -129,6 +132,9 @@ private:
     void PlaybackThread(Run& run);
     void Display(Run& run, int nFrame, bool bForcePosition);
     void Publish(const CFrameImage& image);
+    // At the end of a clip: keeps the sound output playing, paced as the ticks were, until what
+    // was queued in it has been heard. Ends early on a stop, an abort or a pause.
+    void PlayOutQueuedSound(IBlockPacer& timer, bool notified);
     // Stops the sound output if this playback holds it, and lets go of it.
     void ReleaseSound();
     void EndPlayback(Run& run);

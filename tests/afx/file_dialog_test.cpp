@@ -14,16 +14,6 @@ using testing_support::ModalDialogHelper;
 
 namespace {
 
-// The save dialog's file name box: the edit inside control cmb13 (0x47C) of the explorer-style
-// dialog, or the plain edit edt1 (0x480) where a system draws that one instead.
-HWND FileNameEdit(HWND dialog) {
-    if (HWND box = ModalDialogHelper::FindDescendant(dialog, "ComboBoxEx32", 0x47C))
-        return ModalDialogHelper::FindDescendant(box, "Edit");
-    if (HWND box = ModalDialogHelper::FindDescendant(dialog, "ComboBox", 0x47C))
-        return ModalDialogHelper::FindDescendant(box, "Edit");
-    return ModalDialogHelper::FindDescendant(dialog, "Edit", 0x480);
-}
-
 // The entries of a system filter list: NUL-separated texts up to the empty one that ends it.
 std::vector<std::string> FilterEntries(const std::string& list) {
     std::vector<std::string> entries;
@@ -116,7 +106,7 @@ TEST_F(FileDialogTest, TypedNameIsTakenWithTheDefaultExtension) {
         ownerDisabled = !IsWindowEnabled(owner_.m_hWnd);
         dialogOwner = GetWindow(d, GW_OWNER);
         fileType = ModalDialogHelper::TextOf(ModalDialogHelper::FindDescendant(d, "ComboBox", 0x470));
-        ModalDialogHelper::Type(FileNameEdit(d), folder_ + "clip");
+        ModalDialogHelper::Type(ModalDialogHelper::FileNameEdit(d), folder_ + "clip");
         ModalDialogHelper::Press(d, IDOK);
     }});
     EXPECT_EQ(IDOK, dialog.DoModal());
@@ -154,7 +144,7 @@ TEST_F(FileDialogTest, ExistingFileIsReplacedOnlyAfterTheUserAgrees) {
         SCOPED_TRACE(c.name);
         CFileDialog dialog(FALSE, "avi", nullptr, c.flags, kAviFilter, &owner_);
         std::vector<ModalDialogHelper::Action> actions = {[&](HWND d) {
-            ModalDialogHelper::Type(FileNameEdit(d), existing);
+            ModalDialogHelper::Type(ModalDialogHelper::FileNameEdit(d), existing);
             ModalDialogHelper::Press(d, IDOK);
         }};
         for (int button : c.answers)

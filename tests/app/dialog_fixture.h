@@ -123,7 +123,11 @@ struct ZarvexDlgTestAccess {
     static bool IsArmed(const CZarvexDlg& dlg) { return dlg.m_bArmed; }
     static void Press(CZarvexDlg& dlg) { dlg.OnOK(); }
     static void PublishCurrentFrame(CZarvexDlg& dlg) { dlg.PublishCurrentFrame(); }
-    static void SetPlayingClip(CZarvexDlg& dlg, const CFrameArray* clip) { dlg.m_pPlayingClip = clip; }
+
+    static CClipPlayer& Player(CZarvexDlg& dlg) { return dlg.m_player; }
+    static CSoundPlayer& SoundOutput(CZarvexDlg& dlg) { return dlg.m_soundOutput; }
+    static int Volume(CZarvexDlg& dlg) { return dlg.m_nVolume; }
+    static int SoundDelay(CZarvexDlg& dlg) { return dlg.m_nSoundDelay; }
 };
 
 } // namespace testing_support

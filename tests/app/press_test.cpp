@@ -423,16 +423,21 @@ TEST_F(PressTest, ARebuildDuringTheCutWaitsForItAndTheClipIsWhole) {
     EXPECT_NE(generationAtCut, ring->GetGeneration()) << "the ring was rebuilt after the cut";
 }
 
-// Seam for the player: while the playback has set its clip, live frames are dropped (the ring does
-// not move); once it clears it they are stored again.
+// While a clip plays, live frames are dropped (the ring does not move); once the playback has
+// ended they are stored again.
 TEST_F(PressTest, LiveFramesAreDroppedWhileAClipPlays) {
     Start();
-    CFrameArray playing;
-    ASSERT_TRUE(Dlg().Run([&](CZarvexDlg& d) { Access::SetPlayingClip(d, &playing); }));
+    CFrameArray playing; // ten seconds of black
+    for (int k = 0; k < 300; ++k)
+        playing.Add(new CFrameImage(64, 48, 24));
+    playing.SetFrameRate(30);
+    bool started = false;
+    ASSERT_TRUE(Dlg().Run([&](CZarvexDlg& d) { started = Access::Player(d).Start(&playing, nullptr, 0); }));
+    ASSERT_TRUE(started);
     const int at = WriteIndex(Dlg());
     Sleep(500);
     EXPECT_EQ(at, WriteIndex(Dlg()));
-    ASSERT_TRUE(Dlg().Run([&](CZarvexDlg& d) { Access::SetPlayingClip(d, nullptr); }));
+    ASSERT_TRUE(Dlg().Run([&](CZarvexDlg& d) { EXPECT_TRUE(Access::Player(d).Abort()); }));
     EXPECT_TRUE(WaitUntil([&] { return WriteIndex(Dlg()) != at; }, 5000));
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "AviTestClip.h"
+#include "avi_test_clip.h"
 #include "AviWriter.h"
 #include "ComScope.h"
 

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "AviTestClip.h"
+#include "avi_expect.h"
+#include "avi_test_clip.h"
 #include "AviWriter.h"
 #include "ComScope.h"
 #include "UniqueAny.h"
@@ -17,76 +18,17 @@
 
 using avi_test::AviFile;
 using avi_test::AviStream;
+using avi_test::ExpectSound;
+using avi_test::ExpectVideo;
+using avi_test::FindHeader;
 using testing_support::ModalDialogHelper;
 
 namespace {
 
-constexpr DWORD kDib = mmioFOURCC('D', 'I', 'B', ' ');
+constexpr DWORD kDib = avi_test::kDibHandler;
 
 using avi_test::ReadBytes;
 using avi_test::WriteBytes;
-
-const avi_test::StreamHeader* FindHeader(const AviFile& file, DWORD fccType) {
-    for (const avi_test::StreamHeader& header : file.headers)
-        if (header.fccType == fccType)
-            return &header;
-    return nullptr;
-}
-
-// Every check of a video stream that holds clip as uncompressed key frames at rate: the header
-// as the file holds it, the reader's view of it, the format and every frame.
-void ExpectVideo(const AviFile& file, const CFrameArray& clip, int rate) {
-    const avi_test::StreamHeader* header = FindHeader(file, streamtypeVIDEO);
-    const AviStream* video = file.Find(streamtypeVIDEO);
-    ASSERT_NE(nullptr, header) << "no 'vids' stream header";
-    ASSERT_NE(nullptr, video) << "no 'vids' stream";
-    const CFrameImage& first = *clip.GetAt(0);
-    EXPECT_EQ(kDib, header->fccHandler);
-    EXPECT_EQ(1u, header->dwScale);
-    EXPECT_EQ(static_cast<DWORD>(rate), header->dwRate);
-    EXPECT_EQ(static_cast<DWORD>(clip.GetSize()), header->dwLength);
-    EXPECT_EQ(static_cast<DWORD>(-1), header->dwQuality);
-    EXPECT_EQ(0, header->rcFrame.left);
-    EXPECT_EQ(0, header->rcFrame.top);
-    EXPECT_EQ(first.GetWidth(), header->rcFrame.right);
-    EXPECT_EQ(first.GetHeight(), header->rcFrame.bottom);
-    EXPECT_EQ(kDib, video->info.fccHandler);
-    EXPECT_EQ(static_cast<DWORD>(rate), video->info.dwRate / video->info.dwScale);
-    EXPECT_EQ(static_cast<DWORD>(clip.GetSize()), video->info.dwLength);
-    // The format is the first frame's header and its first palette entry.
-    ASSERT_EQ(sizeof(BITMAPINFO), video->format.size());
-    EXPECT_EQ(0, std::memcmp(first.GetHeader(), video->format.data(), sizeof(BITMAPINFO)));
-    ASSERT_EQ(static_cast<size_t>(clip.GetSize()), video->samples.size());
-    for (int i = 0; i < clip.GetSize(); ++i) {
-        SCOPED_TRACE("frame " + std::to_string(i));
-        EXPECT_TRUE(video->keyFrames[static_cast<size_t>(i)]);
-        EXPECT_TRUE(video->samples[static_cast<size_t>(i)] == avi_test::FrameBytes(*clip.GetAt(i)));
-    }
-}
-
-// A sound stream of the program's format holding exactly the whole samples of sound.
-void ExpectSound(const AviFile& file, const std::vector<BYTE>& sound) {
-    const avi_test::StreamHeader* header = FindHeader(file, streamtypeAUDIO);
-    const AviStream* audio = file.Find(streamtypeAUDIO);
-    ASSERT_NE(nullptr, header) << "no 'auds' stream header";
-    ASSERT_NE(nullptr, audio) << "no 'auds' stream";
-    const WAVEFORMATEX pcm = avi_test::PcmFormat();
-    EXPECT_EQ(0u, header->fccHandler);
-    EXPECT_EQ(4u, header->dwScale);
-    EXPECT_EQ(176400u, header->dwRate);
-    EXPECT_EQ(4u, header->dwSampleSize);
-    EXPECT_EQ(static_cast<DWORD>(-1), header->dwQuality);
-    EXPECT_EQ(sound.size() / 4, header->dwLength);
-    EXPECT_EQ(44100u, audio->info.dwRate / audio->info.dwScale);
-    EXPECT_EQ(sound.size() / 4, audio->info.dwLength);
-    ASSERT_EQ(sizeof(WAVEFORMATEX), audio->format.size());
-    EXPECT_EQ(0, std::memcmp(&pcm, audio->format.data(), sizeof(WAVEFORMATEX)));
-    const std::vector<BYTE> whole(sound.begin(),
-                                  sound.begin() + static_cast<std::ptrdiff_t>(sound.size() / 4 * 4));
-    ASSERT_EQ(1u, audio->samples.size());
-    EXPECT_EQ(whole.size(), audio->samples[0].size());
-    EXPECT_TRUE(audio->samples[0] == whole);
-}
 
 class AviWriterTest : public testing::Test {
 protected:

@@ -226,8 +226,8 @@ TEST_F(SoundLoopbackTest, TheWrittenBlocksAreHeardInOrderAfterSilence) {
 
 // A playback through the clip player: what the sound output plays is the clip's sound in order,
 // from the block the delay makes the first, after silence rather than what the previous playback
-// left in the buffer. The end stops the output with the last few blocks still queued, so the clip
-// ends in silence, as the sound of any clip may.
+// left in the buffer. The sound here ends in silence, as the sound of any clip may; the next test
+// shows that the end of a sound that does not is heard too.
 TEST_F(SoundLoopbackTest, APlaybackIsHeardAsTheClipsSoundInOrder) {
     const long sweepBlocks = 100;
     std::vector<int16_t> sweep = soundtest::Sweep(sweepBlocks * kBlockFrames);
@@ -281,6 +281,52 @@ TEST_F(SoundLoopbackTest, APlaybackIsHeardAsTheClipsSoundInOrder) {
         const long end = heard.last + kBlockFrames;
         const std::string after = Loudest(got, end + 8, end + 8 * kBlockFrames);
         EXPECT_TRUE(after.empty()) << "sound after the last block heard (" << after << ")";
+    }
+}
+
+// The end of a clip's sound is heard: the player lets the blocks still queued in the sound output
+// play out before it stops it, whether the sound runs out first or the picture does (then the
+// sound is heard up to the last block the ticks played). Nothing comes round again after it.
+TEST_F(SoundLoopbackTest, APlaybackIsHeardToTheEndOfItsSound) {
+    struct Case {
+        const char* name;
+        long sweepBlocks; // the clip's sound: a sweep to its last byte
+        int frames;       // its picture at 30 fps: 2 ticks a frame, the first frame one
+        long lastBlock;   // the last block played
+    } cases[] = {{"the sound ends first", 100, 90, 99}, {"the picture ends first", 120, 40, 2 * 40 - 2}};
+    CClipPlayer player(&m_player, nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<int16_t> sweep = soundtest::Sweep(c.sweepBlocks * kBlockFrames);
+        SoundBlock sound;
+        sound.SetSize(static_cast<int>(sweep.size() * 2));
+        std::memcpy(sound.GetData(), sweep.data(), sweep.size() * 2);
+        const auto clip = cliptest::MakeClip(c.frames, 16, 12, 30);
+        DrainSoundPath();
+
+        soundtest::CMonitorRecorder recorder;
+        const std::string why = recorder.Start(8);
+        ASSERT_TRUE(why.empty()) << why;
+        ASSERT_TRUE(player.Start(clip.get(), &sound, 0));
+        for (int i = 0; i < 1500 && player.IsPlaying(); ++i)
+            Sleep(10);
+        ASSERT_FALSE(player.IsPlaying()) << "the playback did not end within 15 s";
+        ASSERT_TRUE(player.WaitForEnd(5000));
+        Sleep(300);
+        const std::vector<int16_t> got = recorder.Stop();
+
+        const Heard heard = Follow(got, sweep, 0, c.lastBlock);
+        ASSERT_GE(heard.first, 0) << "the first block was never heard";
+        EXPECT_EQ(0, heard.missing) << heard.problems;
+        EXPECT_LE(heard.excused, static_cast<int>(c.lastBlock / 10))
+            << "the sound path dropped out too often";
+        EXPECT_EQ(c.lastBlock, heard.lastBlock) << "the end of the sound was cut off";
+        if (c.lastBlock + 1 < c.sweepBlocks) {
+            EXPECT_LT(FindBlock(got, sweep, c.lastBlock + 1, -1, 0), 0) << "a block no tick played was heard";
+        }
+        const long end = heard.last + kBlockFrames;
+        const std::string after = Loudest(got, end + 8, end + 16 * kBlockFrames);
+        EXPECT_TRUE(after.empty()) << "sound after the last block (" << after << ")";
     }
 }
 

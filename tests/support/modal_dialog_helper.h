@@ -3,12 +3,15 @@
 //
 // Threading: the constructor starts the helper thread; the test thread then makes the modal call,
 // whose message loop keeps the dialogs alive, and calls Join once it has returned (or lets the
-// destructor do it). The helper looks for the dialogs of the constructing thread only. Until Join,
+// destructor do it). The helper looks for the dialogs of one thread only: the constructing thread,
+// or the one named (a dialog thread that the test makes the modal call on). Until Join,
 // any dialog beyond the expected ones (or one left open when an action's dialog never came) is
 // cancelled and recorded, so that a test can fail but never hang. Results are read after Join.
 #pragma once
 
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
@@ -28,8 +31,12 @@ public:
     // One action per dialog, in order. Each waits (at most kWaitMs) for the thread's active
     // dialog: a visible, enabled "#32770" window. After an action the helper waits until that
     // dialog is gone or disabled (by a dialog of its own) before it looks for the next one.
-    explicit ModalDialogHelper(std::vector<Action> actions)
-        : m_threadId(GetCurrentThreadId()), m_actions(std::move(actions)), m_thread([this] { Run(); }) {}
+    // threadId: the thread whose dialogs are answered, by default the constructing one. ignore: a
+    // dialog of that thread that is neither answered nor cancelled (the program's own main dialog).
+    explicit ModalDialogHelper(std::vector<Action> actions, DWORD threadId = GetCurrentThreadId(),
+                               HWND ignore = nullptr)
+        : m_threadId(threadId), m_ignore(ignore), m_actions(std::move(actions)), m_thread([this] { Run(); }) {
+    }
     ~ModalDialogHelper() { Join(); }
     ModalDialogHelper(const ModalDialogHelper&) = delete;
     ModalDialogHelper& operator=(const ModalDialogHelper&) = delete;
@@ -78,6 +85,57 @@ public:
             reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
+    // The save dialog's file name box: the edit inside control cmb13 (0x47C) of the explorer-style
+    // dialog, or the plain edit edt1 (0x480) where a system draws that one instead.
+    static HWND FileNameEdit(HWND dialog) {
+        if (HWND box = FindDescendant(dialog, "ComboBoxEx32", 0x47C))
+            return FindDescendant(box, "Edit");
+        if (HWND box = FindDescendant(dialog, "ComboBox", 0x47C))
+            return FindDescendant(box, "Edit");
+        return FindDescendant(dialog, "Edit", 0x480);
+    }
+    // Common answers. The name typed into a save dialog, then its Save button.
+    static Action SaveAs(const std::string& path) {
+        return [path](HWND d) {
+            Type(FileNameEdit(d), path);
+            Press(d, IDOK);
+        };
+    }
+    static Action PressButton(int id) {
+        return [id](HWND d) { Press(d, id); };
+    }
+    // act on the visible dialog with this title, waited for (at most kWaitMs): after an overwrite
+    // prompt the save dialog may still be the active one for a moment while it closes, and this
+    // action would otherwise go to it.
+    static Action InDialogTitled(const std::string& title, Action act) {
+        return InDialogWhere([title](HWND d) { return TextOf(d) == title; }, std::move(act));
+    }
+    // Presses button id of the dialog that has one (a Yes/No prompt's IDYES or IDNO), waited for
+    // as above: right after its owner's OK the owner is still the active dialog.
+    static Action AnswerPrompt(int id) {
+        return InDialogWhere([id](HWND d) { return GetDlgItem(d, id) != nullptr; },
+                             [id](HWND d) { Press(d, id); });
+    }
+    // act on the first visible dialog of the given dialog's thread that passes the test, waited
+    // for (at most kWaitMs).
+    static Action InDialogWhere(std::function<bool(HWND)> test, Action act) {
+        return [test, act](HWND) {
+            // The thread whose dialogs this helper answers: the dialog handed over may be gone.
+            const DWORD thread = t_answeredThread;
+            for (DWORD waited = 0; waited < kWaitMs; waited += 20) {
+                HWND found = nullptr;
+                while ((found = FindWindowExA(nullptr, found, "#32770", nullptr)) != nullptr)
+                    if (GetWindowThreadProcessId(found, nullptr) == thread && IsWindowVisible(found) &&
+                        IsWindowEnabled(found) && test(found))
+                        return act(found);
+                Sleep(20);
+            }
+            ADD_FAILURE() << "the dialog to answer did not open";
+        };
+    }
+    // The compressor chooser's title.
+    static constexpr const char* kChooserTitle = "Video Compression";
+
     // Types text into an edit control character by character, after clearing it.
     static void Type(HWND edit, const std::string& text) {
         SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
@@ -105,20 +163,25 @@ public:
 
 private:
     HWND ActiveDialog() const {
-        HWND found = nullptr;
+        struct Search {
+            HWND ignore;
+            HWND found;
+        } search = {m_ignore, nullptr};
         EnumThreadWindows(
             m_threadId,
             [](HWND window, LPARAM param) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(param);
                 char name[16] = {};
                 GetClassNameA(window, name, sizeof name);
-                if (lstrcmpA(name, "#32770") == 0 && IsWindowVisible(window) && IsWindowEnabled(window)) {
-                    *reinterpret_cast<HWND*>(param) = window;
+                if (window != s->ignore && lstrcmpA(name, "#32770") == 0 && IsWindowVisible(window) &&
+                    IsWindowEnabled(window)) {
+                    s->found = window;
                     return FALSE;
                 }
                 return TRUE;
             },
-            reinterpret_cast<LPARAM>(&found));
-        return found;
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
     }
 
     // Waits for done, at most kWaitMs, and no longer than until Join.
@@ -159,6 +222,7 @@ private:
             if (!WaitUntil([&] { return (dialog = ActiveDialog()) != nullptr; }))
                 return;
             m_captions.push_back(TextOf(dialog));
+            t_answeredThread = m_threadId;
             action(dialog);
             if (!WaitUntil([&] {
                     return !IsWindow(dialog) || !IsWindowEnabled(dialog) || !IsWindowVisible(dialog);
@@ -167,7 +231,11 @@ private:
         }
     }
 
+    // The thread whose dialogs the running action answers (actions run on the helper's thread).
+    static inline thread_local DWORD t_answeredThread = 0;
+
     DWORD m_threadId;
+    HWND m_ignore;
     std::atomic<bool> m_done{false};
     std::vector<Action> m_actions;
     std::vector<std::string> m_captions;

@@ -1,6 +1,7 @@
 #include "peer_process.h"
 
 #include <cstdlib>
+#include <sstream>
 
 #include "test_paths.h"
 
@@ -37,6 +38,31 @@ void PeerProcess::Kill() {
 void PeerProcess::Exit() {
     EXPECT_EQ("ok", Do("exit"));
     EXPECT_TRUE(m_process.WaitForExit(5000)) << "the peer did not leave";
+}
+
+std::vector<WatchSighting> ParseWatch(const std::string& answer) {
+    std::vector<WatchSighting> sightings;
+    std::istringstream in(answer);
+    std::string word;
+    size_t count = 0;
+    in >> word >> count;
+    if (word != "ok") {
+        ADD_FAILURE() << "the watch answered \"" << answer.substr(0, 80) << "\"";
+        return sightings;
+    }
+    while (in >> word) {
+        const size_t colon = word.find(':');
+        if (colon == std::string::npos)
+            break;
+        WatchSighting sighting;
+        sighting.ms = std::strtoll(word.c_str(), nullptr, 10) / 1000.0;
+        for (size_t i = 0; i < sizeof sighting.bytes && colon + 2 + 2 * i < word.size(); ++i)
+            sighting.bytes[i] = static_cast<std::uint8_t>(
+                std::strtoul(word.substr(colon + 1 + 2 * i, 2).c_str(), nullptr, 16));
+        sightings.push_back(sighting);
+    }
+    EXPECT_EQ(count, sightings.size()) << "the answer was cut short";
+    return sightings;
 }
 
 } // namespace testing_support

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "child_process.h"
 
@@ -33,5 +35,16 @@ public:
 private:
     ChildProcess m_process;
 };
+
+// One frame channel_peer's watch saw: when (microseconds after the watch started, its own clock)
+// and the first bytes of the pixel area.
+struct WatchSighting {
+    double ms = 0;
+    std::uint8_t bytes[16] = {};
+};
+
+// The sightings in a "watch-stop" answer ("ok <n>", then " <us>:<hex bytes>" each); an answer cut
+// short, or one that is not "ok", fails the test.
+std::vector<WatchSighting> ParseWatch(const std::string& answer);
 
 } // namespace testing_support

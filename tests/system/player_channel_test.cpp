@@ -215,23 +215,8 @@ struct Sighting {
 
 std::vector<Sighting> ParseSightings(const std::string& answer, const CFadeDecoder& decoder) {
     std::vector<Sighting> sightings;
-    std::istringstream in(answer);
-    std::string word;
-    size_t count = 0;
-    in >> word >> count;
-    if (word != "ok")
-        return sightings;
-    while (in >> word) {
-        const size_t colon = word.find(':');
-        if (colon == std::string::npos)
-            break;
-        BYTE bytes[16] = {};
-        for (size_t i = 0; i < 16 && colon + 2 + 2 * i < word.size(); ++i)
-            bytes[i] =
-                static_cast<BYTE>(std::strtoul(word.substr(colon + 1 + 2 * i, 2).c_str(), nullptr, 16));
-        sightings.push_back({std::strtoll(word.c_str(), nullptr, 10) / 1000.0, decoder.Decode(bytes)});
-    }
-    EXPECT_EQ(count, sightings.size()) << "the answer was cut short";
+    for (const testing_support::WatchSighting& w : testing_support::ParseWatch(answer))
+        sightings.push_back({w.ms, decoder.Decode(w.bytes)});
     return sightings;
 }
 
