@@ -215,7 +215,7 @@ void CSoakRun::FollowClips() {
             Log(std::string("playing the newest clip (") +
                 (m_playByDoubleClick ? "double-click" : "play button") + ")");
         } else {
-            Note("playback not started: " + Utf8(why));
+            Note("play: " + Utf8(why));
         }
         m_playByDoubleClick = !m_playByDoubleClick;
     }

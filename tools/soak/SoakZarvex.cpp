@@ -115,10 +115,19 @@ bool CSoakZarvex::DeleteClip(int index, std::wstring* pWhy) {
 }
 
 bool CSoakZarvex::PlayClip(int index, bool doubleClick, std::wstring* pWhy) {
-    if (doubleClick)
-        return Drive(probe::VerbDoubleClick, {kDialog, Id(kClipList), std::to_wstring(index)}, nullptr, pWhy);
-    return Drive(probe::VerbSelect, {kDialog, Id(kClipList), std::to_wstring(index)}, nullptr, pWhy) &&
-           Drive(probe::VerbClick, {kDialog, Id(kPlayButton)}, nullptr, pWhy);
+    const bool clicked =
+        doubleClick
+            ? Drive(probe::VerbDoubleClick, {kDialog, Id(kClipList), std::to_wstring(index)}, nullptr, pWhy)
+            : Drive(probe::VerbSelect, {kDialog, Id(kClipList), std::to_wstring(index)}, nullptr, pWhy) &&
+                  Drive(probe::VerbClick, {kDialog, Id(kPlayButton)}, nullptr, pWhy);
+    if (!clicked)
+        return false;
+    std::wstring why;
+    if (!Drive(probe::VerbWaitEnabled, {kDialog, Id(kCaptureButton), L"0", L"3000"}, nullptr, &why)) {
+        *pWhy = L"no playback began (the capture button stayed enabled)";
+        return false;
+    }
+    return true;
 }
 
 void CSoakZarvex::Measure(SoakSample* pSample) {

@@ -47,6 +47,8 @@ public:
     // one item less.
     bool DeleteClip(int index, std::wstring* pWhy);
     // Plays the clip at index: by a double-click on it, or by selecting it and pressing play.
+    // False, with the reason, when the controls could not be used or no playback began: a
+    // playback takes the capture button away until it ends.
     bool PlayClip(int index, bool doubleClick, std::wstring* pWhy);
 
     // What the process holds now (fills the figures of *pSample; -1 for what is not reported).
