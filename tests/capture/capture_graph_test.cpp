@@ -14,12 +14,12 @@
 #include "TestCameraIds.h"
 #include "VideoDevices.h"
 #include "listed_video_devices.h"
-#include "process_counts.h"
+#include "ProcessCounts.h"
 
 using Microsoft::WRL::ComPtr;
-using testing_support::HandleGrowth;
-using testing_support::HandleTypesOfThisProcess;
-using testing_support::ThreadsOfThisProcess;
+using proc::HandleGrowth;
+using proc::HandleTypesOfThisProcess;
+using proc::ThreadsOfThisProcess;
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The test camera inside the platform's own filter graph (Wine's), in-process: connection to the
 // sample grabber and null renderer, the run/pause/stop cycle, the frame sequence, an aborted
-// stream reaching the graph's event queue, and many cycles without leaks or stuck threads.
+// stream reaching the graph's event queue, many cycles without leaks or stuck threads, and a
+// stall switched on and off while the camera streams.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <cstdio>
 
 #include "FrameworkTestUtil.h"
+#include "TestCamStall.h"
+#include "TestCameraIds.h"
 #include "client_graph.h"
 #include "dshow_test.h"
 
@@ -205,4 +208,81 @@ TEST_F(GraphTest, ManyFilterCreateReleaseCyclesLeaveNoObjects) {
         ASSERT_EQ(0u, FinalRelease(camera));
     }
     EXPECT_EQ(m_liveAtStart + 2, CBaseObject::ObjectsActive()) << "only the fixture's camera and its pin";
+}
+
+// A stall holds the frames back for as long as any switch of the camera's class keeps it on; a
+// stall of another class does not touch it. The stream then goes on with the next number, at its
+// frame rate rather than in a burst of the frames it owed.
+TEST_F(GraphTest, AStalledCameraSendsNothingUntilItsLastSwitchLetsGo) {
+    ConnectAll();
+    RunGraph();
+    ASSERT_TRUE(m_frames.WaitFor(3, 5000));
+
+    CTestCamStall otherClass(CLSID_ZarvexTestCameraSpare[0]);
+    ASSERT_TRUE(otherClass.Begin());
+    const size_t beforeOther = m_frames.Count();
+    EXPECT_TRUE(m_frames.WaitFor(beforeOther + 5, 5000)) << "another class's stall held this camera";
+    otherClass.End();
+
+    CTestCamStall first(CLSID_ZarvexTestCamera), second(CLSID_ZarvexTestCamera);
+    EXPECT_FALSE(TestCamStalled(CLSID_ZarvexTestCamera));
+    ASSERT_TRUE(first.Begin());
+    ASSERT_TRUE(second.Begin());
+    EXPECT_TRUE(TestCamStalled(CLSID_ZarvexTestCamera));
+    Sleep(200); // a frame already past the switch when it went on may still arrive
+    const size_t atStall = m_frames.Count();
+    Sleep(800);
+    EXPECT_EQ(atStall, m_frames.Count()) << "frames arrived while stalled";
+    first.End();
+    Sleep(400);
+    EXPECT_EQ(atStall, m_frames.Count()) << "the second switch still holds the stall";
+    second.End();
+    EXPECT_FALSE(TestCamStalled(CLSID_ZarvexTestCamera));
+    ASSERT_TRUE(m_frames.WaitFor(atStall + 10, 5000)) << "no frames after the stall";
+    ASSERT_EQ(S_OK, m_control->Stop());
+
+    const auto frames = m_frames.Frames();
+    const SequenceReport report = CheckSequence(frames);
+    EXPECT_EQ(0u, report.undecoded);
+    EXPECT_EQ(0u, report.gaps) << "the stall skipped numbers";
+    EXPECT_EQ(0u, report.outOfOrder);
+    LARGE_INTEGER freq;
+    QueryPerformanceFrequency(&freq);
+    const auto seconds = [&](size_t from, size_t to) {
+        return double(frames[to].counter - frames[from].counter) / double(freq.QuadPart);
+    };
+    const double silence = seconds(atStall - 1, atStall);
+    const double tenAfter = seconds(atStall, atStall + 9);
+    std::printf("[ figures  ] stall: %.2f s without a frame; the next 10 frames over %.3f s\n", silence,
+                tenAfter);
+    EXPECT_GE(silence, 1.2);
+    // Nine frame times are 0.3 s; a burst would deliver the ten within a few milliseconds.
+    EXPECT_GT(tenAfter, 0.15) << "the frames after the stall came in a burst";
+}
+
+// The graph's stop reaches a stalled camera at once: without that, a capture program changing its
+// format or closing during a stall would hang. The next run streams from frame 0 again.
+TEST_F(GraphTest, AStopDuringAStallIsAnsweredAtOnce) {
+    ConnectAll();
+    RunGraph();
+    ASSERT_TRUE(m_frames.WaitFor(3, 5000));
+    CTestCamStall stall(CLSID_ZarvexTestCamera);
+    ASSERT_TRUE(stall.Begin());
+    Sleep(200);
+
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_EQ(S_OK, m_control->Stop());
+    OAFilterState state = -1;
+    EXPECT_EQ(S_OK, m_control->GetState(5000, &state));
+    EXPECT_EQ(State_Stopped, state);
+    std::printf("[ figures  ] stop of a stalled camera: %llu ms\n", GetTickCount64() - start);
+    EXPECT_FALSE(CameraStream(m_cameraObject)->ThreadExists());
+
+    stall.End();
+    m_frames.Clear();
+    RunGraph();
+    ASSERT_TRUE(m_frames.WaitFor(5, 5000));
+    ASSERT_EQ(S_OK, m_control->Stop());
+    const auto frames = m_frames.Frames();
+    EXPECT_TRUE(frames.front().decoded && frames.front().sequence == 0) << "a new stream starts at 0";
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -307,4 +308,35 @@ TEST_F(ViewerTest, WhatItCannotDoItSaysAtOnceWithItsOwnExitCode) {
             EXPECT_NE(std::string::npos, said.find(part)) << said;
         EXPECT_EQ(-1, process.Frames()) << "it never ran" << process.Transcript();
     }
+}
+
+// The question a soak run asks a viewer that runs for hours: how many frames arrived and for how
+// long the graph has run. The two answers agree with the device's 30 frames a second and with the
+// "frames" line the viewer writes at its end; a question it does not know is answered 0.
+TEST_F(ViewerTest, ItAnswersHowManyFramesArrivedInHowLong) {
+    CViewerProcess process(L"--size 320x240 --seconds 6");
+    ASSERT_EQ("running 320x240 333333", process.WaitForLine("running ")) << process.Transcript();
+    const HWND window = FindWindowW(viewer::kWindowClass, nullptr);
+    ASSERT_TRUE(window);
+    const auto ask = [window](WPARAM what) {
+        DWORD_PTR answer = 0xDEADBEEF;
+        EXPECT_TRUE(
+            SendMessageTimeoutW(window, viewer::kQueryMessage, what, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+        return static_cast<unsigned long long>(answer);
+    };
+    Sleep(2000);
+    const unsigned long long frames = ask(viewer::kAskDelivered);
+    const unsigned long long ms = ask(viewer::kAskRunningMs);
+    std::printf("[ figures  ] %llu frames in %llu ms\n", frames, ms);
+    EXPECT_GE(ms, 1900u);
+    EXPECT_LT(ms, 6000u);
+    // Generous: this checks which figure is which, not how busy the machine is.
+    EXPECT_GT(frames, ms * 30 / 1000 / 3);
+    EXPECT_LT(frames, ms * 30 / 1000 * 2 + 5);
+    EXPECT_EQ(0u, ask(7));
+    Sleep(500);
+    EXPECT_GT(ask(viewer::kAskDelivered), frames);
+
+    EXPECT_EQ(DWORD{viewer::kExitFrames}, process.Finish()) << process.Transcript();
+    EXPECT_GE(process.Frames(), static_cast<long long>(frames)) << process.Transcript();
 }

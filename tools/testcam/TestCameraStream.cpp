@@ -4,6 +4,7 @@
 
 #include "Log.h"
 #include "TestCamPainter.h"
+#include "TestCamStall.h"
 #include "TestCamera.h"
 #include "TestCameraIds.h"
 #include "VideoType.h"
@@ -124,6 +125,10 @@ HRESULT CTestCameraStream::OnThreadCreate() {
 }
 
 HRESULT CTestCameraStream::FillBuffer(IMediaSample* pSample) {
+    // A stalled camera (TestCamStall.h) holds this frame back; a stop during the stall ends the
+    // stream instead, since the graph that stops wants no more frames.
+    if (TestCamWaitWhileStalled(m_pFilter, GetRequestHandle()) != S_OK)
+        return S_FALSE;
     BYTE* pData = nullptr;
     HRESULT hr = pSample->GetPointer(&pData);
     if (FAILED(hr))

@@ -7,7 +7,8 @@
 //   ended <what>                             the stream ended or the device was lost
 //   frames <n>                               at exit: frames delivered in all
 // Errors go to the error stream as "ZarvexViewer: <text>" (a message box when there is none).
-// Exit codes: ViewerProtocol.h. The snapshot command (WM_COPYDATA): ViewerProtocol.h.
+// Exit codes: ViewerProtocol.h. The snapshot command (WM_COPYDATA) and the question of what it
+// received (kQueryMessage): ViewerProtocol.h.
 #include <windows.h>
 
 #include <string>

@@ -116,6 +116,8 @@ LRESULT CViewerWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_COPYDATA:
         return OnSnapshotCommand(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    case kQueryMessage:
+        return static_cast<LRESULT>(OnQuery(wParam));
     case WM_ERASEBKGND:
         return 1; // WM_PAINT covers every pixel; erasing first would only flicker
     case WM_PAINT:
@@ -235,6 +237,16 @@ BOOL CViewerWindow::OnSnapshotCommand(const COPYDATASTRUCT* pData) {
     path.erase(std::find(path.begin(), path.end(), L'\0'), path.end());
     OnFrame(); // the newest frame, not the one painted last
     return !path.empty() && WriteBmp24(path, m_frame);
+}
+
+unsigned long long CViewerWindow::OnQuery(WPARAM what) {
+    if (m_runningTick == 0)
+        return 0;
+    if (what == kAskDelivered)
+        return m_pGrabber->Delivered();
+    if (what == kAskRunningMs)
+        return GetTickCount64() - m_runningTick;
+    return 0;
 }
 
 void CViewerWindow::OnPaint() {

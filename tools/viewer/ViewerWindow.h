@@ -1,6 +1,7 @@
 // CViewerWindow: the viewer's one window. It paints the newest frame scaled into its client area,
 // draws what is wrong across it when the device delivers nothing, shows the device, size and
-// delivered rate in its title, saves snapshots, and closes by itself after --seconds.
+// delivered rate in its title, saves snapshots, answers what it has received, and closes by itself
+// after --seconds.
 //
 // Threading: every method runs on the thread that created the window. Frames and graph reports
 // arrive as posted messages (kFrameMessage, kGraphMessage); painting happens only in WM_PAINT.
@@ -49,6 +50,8 @@ private:
     void OnTick();
     void OnSnapshotTimer();
     BOOL OnSnapshotCommand(const COPYDATASTRUCT* pData);
+    // The answer to kQueryMessage (ViewerProtocol.h).
+    unsigned long long OnQuery(WPARAM what);
     void OnPaint();
     void Show();
     void UpdateTitle();

@@ -1,8 +1,8 @@
-#include "child_process.h"
+#include "ChildProcess.h"
 
 #include <chrono>
 
-namespace testing_support {
+namespace proc {
 
 namespace {
 
@@ -147,11 +147,11 @@ void ChildProcess::ReadOutput() {
         if (!pending.empty())
             m_lines.push_back(std::move(pending));
     } catch (...) {
-        // Out of memory in a test: the output counts as ended, so every later read fails.
+        // Out of memory: the output counts as ended, so every later read fails.
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_outputEnded = true;
     m_lineArrived.notify_all();
 }
 
-} // namespace testing_support
+} // namespace proc

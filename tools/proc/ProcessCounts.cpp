@@ -1,23 +1,15 @@
-// What this process holds, counted the way a leak test needs it: its threads and its open
-// handles. GetProcessHandleCount answers 0 under Wine, so handles are counted from the system's
-// handle list (NtQuerySystemInformation, SystemHandleInformation), which Wine does fill, by type:
-// Wine 8 itself keeps a few handles for good (a registry key per device enumeration and per device
-// property bag, an event per filter graph), and a leak test tells ours from those by type.
-#pragma once
+#include "ProcessCounts.h"
 
-#include <windows.h>
 #include <tlhelp32.h>
 
 #include <cstring>
-#include <map>
 #include <vector>
 
 #include "UniqueAny.h"
 
-namespace testing_support {
+namespace proc {
 
-// Threads of this process, or -1 when they cannot be listed.
-inline int ThreadsOfThisProcess() {
+int ThreadsOf(DWORD pid) {
     const win::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     if (!snapshot)
         return -1;
@@ -25,13 +17,11 @@ inline int ThreadsOfThisProcess() {
     entry.dwSize = sizeof entry;
     int count = 0;
     for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry))
-        count += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+        count += entry.th32OwnerProcessID == pid ? 1 : 0;
     return count;
 }
 
-// Open handles of this process by object type (the system's type index), or empty when the
-// system does not list them.
-inline std::map<int, int> HandleTypesOfThisProcess() {
+std::map<int, int> HandleTypesOf(DWORD pid) {
     struct Entry { // SYSTEM_HANDLE_TABLE_ENTRY_INFO
         ULONG ownerPid;
         BYTE objectType;
@@ -61,14 +51,13 @@ inline std::map<int, int> HandleTypesOfThisProcess() {
     std::memcpy(&count, buffer.data(), sizeof count);
     const Entry* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
     for (ULONG i = 0; i < count; ++i)
-        if (entries[i].ownerPid == GetCurrentProcessId())
+        if (entries[i].ownerPid == pid)
             ++types[entries[i].objectType];
     return types;
 }
 
-// Open handles of this process, or -1 when the system does not list them.
-inline int HandlesOfThisProcess() {
-    const std::map<int, int> types = HandleTypesOfThisProcess();
+int HandlesOf(DWORD pid) {
+    const std::map<int, int> types = HandleTypesOf(pid);
     if (types.empty())
         return -1;
     int count = 0;
@@ -77,9 +66,7 @@ inline int HandlesOfThisProcess() {
     return count;
 }
 
-// How many more handles of each type `after` holds than `before` (types that did not grow are left
-// out).
-inline std::map<int, int> HandleGrowth(const std::map<int, int>& before, const std::map<int, int>& after) {
+std::map<int, int> HandleGrowth(const std::map<int, int>& before, const std::map<int, int>& after) {
     std::map<int, int> growth;
     for (const auto& type : after) {
         const auto was = before.find(type.first);
@@ -90,4 +77,28 @@ inline std::map<int, int> HandleGrowth(const std::map<int, int>& before, const s
     return growth;
 }
 
-} // namespace testing_support
+std::int64_t PrivateBytesOf(HANDLE hProcess) {
+    // The process's committed private regions, added up. This is what private bytes are, and it is
+    // asked of the address space itself: Wine's memory counters for another process report VmSwap
+    // as the private usage, which is 0 on a machine that does not swap.
+    std::int64_t total = 0;
+    bool any = false;
+    MEMORY_BASIC_INFORMATION region = {};
+    for (const BYTE* address = nullptr;
+         VirtualQueryEx(hProcess, address, &region, sizeof region) == sizeof region;
+         address = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize) {
+        any = true;
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += static_cast<std::int64_t>(region.RegionSize);
+        if (region.RegionSize == 0)
+            break; // cannot happen; guards the walk against a region that would not move it on
+    }
+    return any ? total : -1;
+}
+
+int GuiObjectsOf(HANDLE hProcess, DWORD which) {
+    const DWORD count = GetGuiResources(hProcess, which);
+    return count > 0 ? static_cast<int>(count) : -1;
+}
+
+} // namespace proc
