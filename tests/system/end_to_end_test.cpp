@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ComScope.h"
+#include "TestCamStall.h"
 #include "TestCameraIds.h"
 #include "avi_test_clip.h"
 #include "device_client_process.h"
@@ -377,6 +378,50 @@ TEST_F(EndToEndTest, WithoutAnySoundDeviceClipsAreMadePlayedAndSavedWithoutSound
     EXPECT_EQ(nullptr, file.Find(streamtypeAUDIO));
     CloseAndExpectExit(zarvex);
     testing_support::RemoveFolder(folder);
+}
+
+// The camera stops delivering, as one does whose cable works loose or whose driver hangs: Zarvex
+// keeps answering, the client keeps getting the last picture, and a press that no frame follows
+// is given up after a few seconds instead of holding the controls for ever. Once the camera goes
+// on, the next press makes its clip; and Zarvex closes normally in the middle of a stall.
+TEST_F(EndToEndTest, ACameraThatStopsDeliveringLeavesZarvexUsableAndClosable) {
+    ZarvexProcess zarvex;
+    StartZarvex(zarvex, kShortClips, kRing512);
+    ASSERT_FALSE(HasFatalFailure());
+    DeviceClientProcess client(L"--size 512x384");
+    ASSERT_TRUE(WaitForLiveFrames(client, 10)) << client.Transcript();
+
+    CTestCamStall stall(CLSID_ZarvexTestCamera);
+    ASSERT_TRUE(stall.Begin()) << "error " << GetLastError();
+    ASSERT_TRUE(Probe(L"click Zarvex 1"));
+    ASSERT_TRUE(Probe(L"wait-enabled Zarvex 2 0 5000")) << "the press did nothing";
+    ASSERT_TRUE(Probe(L"wait-enabled Zarvex 2 1 15000")) << "the press held the controls";
+    EXPECT_TRUE(Probe(L"wait-count Zarvex 1000 0 1000")) << "a clip without frames";
+    ASSERT_TRUE(Answers(zarvex));
+    // Frames still come; past the few in flight when the stall began, all the same last picture.
+    const size_t stalledAt = client.Frames().size();
+    ASSERT_TRUE(client.WaitForFrame(
+        [&](const ClientFrame& f) { return f.index >= static_cast<long>(stalledAt) + 20; }, 5000))
+        << "frames stopped coming" << client.Transcript();
+    const long long held = client.Frames().back().number;
+    for (size_t i = stalledAt; i < client.Frames().size(); ++i) {
+        SCOPED_TRACE("frame " + std::to_string(client.Frames()[i].index));
+        EXPECT_EQ("testcam", client.Frames()[i].kind);
+        EXPECT_EQ(held, client.Frames()[i].number);
+    }
+
+    stall.End();
+    ASSERT_TRUE(client.WaitForFrame([&](const ClientFrame& f) {
+        return f.kind == "testcam" && f.number > held;
+    })) << "the camera did not go on"
+        << client.Transcript();
+    PressForClip(1);
+    ASSERT_FALSE(HasFatalFailure());
+
+    ASSERT_TRUE(stall.Begin());
+    Sleep(10 * kTestCamStallPollMs); // the camera sees the stall at its next frame
+    CloseAndExpectExit(zarvex);
+    client.Stop();
 }
 
 } // namespace
