@@ -19,6 +19,13 @@ bool OwnerAlive(const SharedFrameHeader& header) {
     return header.hwndOwner != 0 && IsWindow(OwnerWindowOf(header));
 }
 
+// The same test on a copy of the header's owner field, made outside the channel lock.
+bool OwnerAlive(uint32_t hwndOwner) {
+    SharedFrameHeader header = {};
+    header.hwndOwner = hwndOwner;
+    return OwnerAlive(header);
+}
+
 } // namespace
 
 CTesk_Stream::CTesk_Stream(HRESULT* phr, CTesk_Capture* pParent, LPCWSTR pPinName)
@@ -144,6 +151,7 @@ HRESULT CTesk_Stream::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTI
     if (actual.cbBuffer < request.cbBuffer)
         return E_FAIL;
     m_cbConnected = static_cast<DWORD>(cbFrame);
+    m_szConnected = {pvih->bmiHeader.biWidth, pvih->bmiHeader.biHeight};
     return S_OK;
 }
 
@@ -153,6 +161,8 @@ HRESULT CTesk_Stream::OnThreadCreate() {
     m_rtStreamTime = 0;
     m_scheduler.Start();
     m_cbFrame = m_cbConnected;
+    m_szFrame = m_szConnected;
+    m_bOwnerWasAlive = false;
     if (m_lastFrame.size() != m_cbFrame) {
         try {
             m_lastFrame.assign(m_cbFrame, 0);
@@ -198,10 +208,16 @@ HRESULT CTesk_Stream::FillBuffer(IMediaSample* pSample) {
             std::memset(pData, 0, static_cast<size_t>(cbSample));
         } else {
             bool bNewFrame = false;
+            bool bOwnerKnown = false;
+            uint32_t hwndOwner = 0;
             // Not had within 50 ms: no copy, and a frame that was waiting still waits for the next
             // sample (FrameReady or m_bFramePending stays as it is).
             if (m_pChannel->Lock()) {
                 SharedFrameHeader* pHeader = m_pChannel->Header();
+                if (pHeader) {
+                    hwndOwner = pHeader->hwndOwner;
+                    bOwnerKnown = true;
+                }
                 if (pHeader && (m_bFramePending || (pHeader->dwFlags & kFrameReady))) {
                     pHeader->dwFlags &= ~kFrameReady;
                     m_bFramePending = false;
@@ -214,6 +230,10 @@ HRESULT CTesk_Stream::FillBuffer(IMediaSample* pSample) {
                 std::memcpy(m_lastFrame.data(), pData, cb);
             else if (cb > 0)
                 std::memcpy(pData, m_lastFrame.data(), cb);
+            // After the copy: a frame the owner published just before it went still leaves in this
+            // sample, and the placeholder follows in the next.
+            if (bOwnerKnown)
+                NoticeOwner(hwndOwner);
         }
         (void)LOG_IF_FAILED(
             pSample->SetActualDataLength(static_cast<long>(cb))); // within GetSize() by construction
@@ -223,6 +243,23 @@ HRESULT CTesk_Stream::FillBuffer(IMediaSample* pSample) {
                                         &m_rtStreamTime)); // cannot fail on a sample we were given
     (void)LOG_IF_FAILED(pSample->SetSyncPoint(TRUE));      // every uncompressed frame is a key frame
     return S_OK;
+}
+
+void CTesk_Stream::NoticeOwner(uint32_t hwndOwner) {
+    // Looked at on every sample, outside the channel lock: IsWindow asks the window system, and a
+    // writer busy with its own window may be waiting for the lock meanwhile.
+    const bool bAlive = OwnerAlive(hwndOwner);
+    if (m_bOwnerWasAlive && !bAlive) {
+        // The capture program went without a word (killed, or closed: its window is what tells).
+        // The placeholder painted at construction is long overwritten by its frames, so without
+        // this the client would show its last frame for ever, as if it were still live. Painted
+        // into our own last frame, not the channel: the worker must not take the filter lock that
+        // PaintPlaceholder needs, and a new owner's first frame replaces it either way.
+        std::vector<BYTE> bits;
+        if (RenderPlaceholderPicture(m_szFrame.cx, m_szFrame.cy, &bits) && bits.size() >= m_lastFrame.size())
+            std::memcpy(m_lastFrame.data(), bits.data(), m_lastFrame.size());
+    }
+    m_bOwnerWasAlive = bAlive;
 }
 
 void CTesk_Stream::AnnounceFormat(const BITMAPINFOHEADER& bmi, REFERENCE_TIME rtInterval, uint32_t flag,

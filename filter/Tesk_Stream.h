@@ -93,6 +93,10 @@ private:
     // Writes the format into the channel header, sets flag and posts WM_CAMERA_FORMAT (wParam) to a
     // live owner window. rtInterval is what the header's interval gets (low 32 bits).
     void AnnounceFormat(const BITMAPINFOHEADER& bmi, REFERENCE_TIME rtInterval, uint32_t flag, WPARAM wParam);
+    // Worker, after each sample is filled: the header's owner window as read under the lock. When a
+    // window seen alive at the previous look is gone, the last frame becomes the placeholder, which
+    // the following samples repeat until a frame is published again.
+    void NoticeOwner(uint32_t hwndOwner);
 
     CTesk_Capture* const m_pParent;
     REFERENCE_TIME m_rtStreamTime = 0; // worker: start time of the next sample
@@ -106,12 +110,16 @@ private:
     // Bytes of one frame of the connection's format, capped at the channel's pixel area. Written
     // under the filter lock when the pin is given a format; the worker copies it in OnThreadCreate.
     DWORD m_cbConnected = 0;
+    SIZE m_szConnected = {0, 0}; // the same format's width and height
     // Worker: the frame size it streams and the last frame it delivered. Samples are filled from
     // this copy whenever the channel has no new frame, so the last frame repeats whatever buffer
     // the allocator hands out next (there are several, and a peer's allocator may reuse them in
     // any order).
     DWORD m_cbFrame = 0;
+    SIZE m_szFrame = {0, 0};
     std::vector<BYTE> m_lastFrame;
+    // Worker: the owner window was alive at the last look (NoticeOwner).
+    bool m_bOwnerWasAlive = false;
     // Worker: a frame was published (FrameReady seen and cleared) that no sample has carried yet.
     bool m_bFramePending = false;
 };

@@ -32,8 +32,13 @@ bool DeviceClientProcess::ReadOne(DWORD timeoutMs, std::string* line) {
         ClientFrame frame;
         std::istringstream in(line->substr(6));
         in >> frame.index >> frame.bytes >> frame.kind;
-        if (!(in >> frame.number))
-            frame.number = -1;
+        std::string word;
+        while (in >> word) {
+            if (word == "level")
+                in >> frame.level;
+            else
+                frame.number = std::stoll(word);
+        }
         m_frames.push_back(frame);
     }
     return true;

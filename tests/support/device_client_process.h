@@ -14,12 +14,13 @@
 
 namespace testing_support {
 
-// One "frame <index> <bytes> <kind> [<number>]" line.
+// One "frame <index> <bytes> <kind> [<number>] level <level>" line.
 struct ClientFrame {
     long index = -1;
     long bytes = 0;
     std::string kind;
-    long long number = -1; // -1 when the kind carries none
+    long long number = -1; // -1 when none could be read
+    int level = -1;        // brightness below the test camera's code band, 0..255
 };
 
 class DeviceClientProcess {

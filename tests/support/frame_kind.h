@@ -1,5 +1,6 @@
 // What a received frame is, judged by its pixels alone: all black, a numbered test frame
-// (frame_pattern.h), a Zarvex Test Camera frame with its sequence number (testcam_code.h), the
+// (frame_pattern.h), a Zarvex Test Camera frame with its sequence number (testcam_code.h), a test
+// camera frame with a clip's caption burnt in (a replayed frame, whole or darkened by a fade), the
 // virtual camera's placeholder ("Zarvex" in white on black), or something else. The device client
 // reports every frame this way, and the in-process tests check frames with the same rules.
 #pragma once
@@ -8,11 +9,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "frame_pattern.h"
 #include "testcam_code.h"
 
-enum class FrameKind { Black, Pattern, TestCam, Placeholder, Other };
+enum class FrameKind { Black, Pattern, TestCam, Captioned, Placeholder, Other };
 
 inline const char* FrameKindName(FrameKind kind) {
     switch (kind) {
@@ -22,6 +25,8 @@ inline const char* FrameKindName(FrameKind kind) {
         return "pattern";
     case FrameKind::TestCam:
         return "testcam";
+    case FrameKind::Captioned:
+        return "captioned";
     case FrameKind::Placeholder:
         return "placeholder";
     case FrameKind::Other:
@@ -78,9 +83,77 @@ inline PlaceholderLook LookAtPlaceholder(const BYTE* p, size_t cb, int width, in
     return look;
 }
 
+// Where row y (display order, 0 = top) of a 24-bit picture starts, bottom-up when height > 0.
+inline size_t DisplayRowOffset(int width, int height, int y) {
+    const size_t stride = static_cast<size_t>(TestCamStride(width));
+    const int h = height > 0 ? height : -height;
+    return stride * static_cast<size_t>(height > 0 ? h - 1 - y : y);
+}
+
+// Whether the clip caption ("ZELKOR" in red, outlined in white, from 10 pixels in at the top left)
+// is in a test camera picture: red pixels in the left half of its code band, where the camera
+// paints only black and white. A fade darkens the red but keeps it red, so faded frames count too.
+inline bool HasCaption(const BYTE* p, size_t size, int width, int height) {
+    const int h = height > 0 ? height : -height;
+    if (!p || width < 2 || h < TESTCAM_BAND_DIVISOR ||
+        size < static_cast<size_t>(TestCamStride(width)) * static_cast<size_t>(h))
+        return false;
+    int red = 0;
+    for (int y = 0; y < h / TESTCAM_BAND_DIVISOR; ++y) {
+        const BYTE* row = p + DisplayRowOffset(width, height, y);
+        for (int x = 0; x < width / 2; ++x) {
+            const int b = row[x * 3], g = row[x * 3 + 1], r = row[x * 3 + 2];
+            if (r >= 24 && r >= 3 * g + 8 && r >= 3 * b + 8)
+                ++red;
+        }
+    }
+    return red >= 30;
+}
+
+// The test camera's number in a captioned picture at full brightness: the caption covers the top
+// rows of the code band at its left, so the band's lowest clean row is copied over the rows above
+// it and read as usual. False when the rows the caption reaches leave no clean row to read (small
+// pictures) or the picture is darkened.
+inline bool DecodeCaptionedSequence(const BYTE* p, size_t size, int width, int height,
+                                    std::uint32_t* pNumber) {
+    const int h = height > 0 ? height : -height;
+    const size_t stride = static_cast<size_t>(TestCamStride(width));
+    if (!p || width < TESTCAM_CELLS || h < TESTCAM_BAND_DIVISOR || size < stride * static_cast<size_t>(h))
+        return false;
+    const int clean = h / TESTCAM_BAND_DIVISOR - 3;
+    if (clean < 0)
+        return false;
+    std::vector<BYTE> copy(p, p + stride * static_cast<size_t>(h));
+    for (int y = 0; y < clean; ++y)
+        std::memcpy(copy.data() + DisplayRowOffset(width, height, y),
+                    copy.data() + DisplayRowOffset(width, height, clean), stride);
+    return TestCamDecodeSequence(copy.data(), width, height, pNumber);
+}
+
+// How bright a test camera picture is: the mean byte of everything below its code band (0..255).
+// The colour bars there fill every row alike whatever their scroll, so live frames all come out
+// about the same, and a frame darkened by p percent comes out p percent lower.
+inline int PictureLevel(const BYTE* p, size_t size, int width, int height) {
+    const int h = height > 0 ? height : -height;
+    const size_t stride = static_cast<size_t>(TestCamStride(width));
+    if (!p || width <= 0 || h < TESTCAM_BAND_DIVISOR || size < stride * static_cast<size_t>(h))
+        return 0;
+    unsigned long long sum = 0, n = 0;
+    for (int y = h / TESTCAM_BAND_DIVISOR; y < h; ++y) {
+        const BYTE* row = p + DisplayRowOffset(width, height, y);
+        for (size_t i = 0; i < static_cast<size_t>(width) * 3; ++i)
+            sum += row[i];
+        n += static_cast<unsigned long long>(width) * 3;
+    }
+    return n ? static_cast<int>(sum / n) : 0;
+}
+
 struct FrameIdentity {
     FrameKind kind = FrameKind::Other;
-    std::uint32_t number = 0; // the pattern's number or the test camera's sequence number
+    // The pattern's number or the test camera's sequence number (a captioned frame's, when it
+    // could be read: hasNumber).
+    std::uint32_t number = 0;
+    bool hasNumber = false;
 };
 
 // A 24-bit bottom-up frame of width x height in size bytes.
@@ -95,10 +168,16 @@ inline FrameIdentity IdentifyFrame(const BYTE* p, std::size_t size, int width, i
         id.kind = FrameKind::Black;
     } else if (DecodeFramePattern(p, size, &id.number)) {
         id.kind = FrameKind::Pattern;
+        id.hasNumber = true;
+    } else if (HasCaption(p, size, width, height)) {
+        // Before the plain code: a caption may leave the code band readable here and there.
+        id.kind = FrameKind::Captioned;
+        id.hasNumber = DecodeCaptionedSequence(p, size, width, height, &id.number);
     } else if (width > 0 && height > 0 &&
                size >= static_cast<std::size_t>(TestCamStride(width)) * static_cast<std::size_t>(height) &&
                TestCamDecodeSequence(p, width, height, &id.number)) {
         id.kind = FrameKind::TestCam;
+        id.hasNumber = true;
     } else if (LookAtPlaceholder(p, size, width, height).Ok()) {
         id.kind = FrameKind::Placeholder;
     }

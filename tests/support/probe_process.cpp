@@ -38,4 +38,14 @@ ProbeRun RunProbe(const std::wstring& args, DWORD timeoutMs) {
     return run;
 }
 
+::testing::AssertionResult Probe(const std::wstring& args, DWORD timeoutMs) {
+    const ProbeRun run = RunProbe(args, timeoutMs);
+    if (run.exitCode == 0)
+        return ::testing::AssertionSuccess();
+    std::string command;
+    for (wchar_t c : args)
+        command += c < 0x80 ? static_cast<char>(c) : '?';
+    return ::testing::AssertionFailure() << "zxprobe " << command << ": " << run.Transcript();
+}
+
 } // namespace testing_support

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -23,5 +25,9 @@ struct ProbeRun {
 // Runs zxprobe with this command line (after the program name) and waits at most timeoutMs for it
 // to end. A probe that cannot start fails the test.
 ProbeRun RunProbe(const std::wstring& args, DWORD timeoutMs = 60000);
+
+// RunProbe for a step that must work: success when zxprobe did what it was asked, else a failure
+// naming the command and carrying what zxprobe said.
+::testing::AssertionResult Probe(const std::wstring& args, DWORD timeoutMs = 60000);
 
 } // namespace testing_support

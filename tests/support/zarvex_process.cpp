@@ -33,10 +33,10 @@ BOOL CALLBACK FindProc(HWND hwnd, LPARAM param) {
 
 } // namespace
 
-ZarvexProcess::ZarvexProcess() : m_folder(MakeTempFolder(L"app")) {
+ZarvexProcess::ZarvexProcess(const wchar_t* name) : m_name(name), m_folder(MakeTempFolder(L"app")) {
     if (m_folder.empty())
         m_failure = "no temporary folder could be made";
-    else if (!CopyFileW((BinDir() + L"Zarvex.exe").c_str(), (m_folder + L"Zarvex.exe").c_str(), FALSE))
+    else if (!CopyFileW((BinDir() + L"Zarvex.exe").c_str(), (m_folder + m_name + L".exe").c_str(), FALSE))
         m_failure =
             "copying Zarvex.exe into the test's folder failed with error " + std::to_string(GetLastError());
 }
@@ -57,7 +57,7 @@ bool ZarvexProcess::Start(DWORD timeoutMs) {
         return false;
     ChildProcess::Options options;
     options.folder = m_folder;
-    if (!m_process.Start(m_folder + L"Zarvex.exe", options)) {
+    if (!m_process.Start(m_folder + m_name + L".exe", options)) {
         m_failure = m_process.Error();
         return false;
     }
@@ -67,12 +67,12 @@ bool ZarvexProcess::Start(DWORD timeoutMs) {
         if (m_hwnd)
             return true;
         if (!IsRunning()) {
-            m_failure = "Zarvex.exe ended before its dialog showed";
+            m_failure = "the program ended before its dialog showed";
             return false;
         }
         Sleep(50);
     }
-    m_failure = "Zarvex.exe did not show its dialog within " + std::to_string(timeoutMs) + " ms";
+    m_failure = "the program did not show its dialog within " + std::to_string(timeoutMs) + " ms";
     return false;
 }
 

@@ -12,9 +12,10 @@ namespace testing_support {
 
 class ZarvexProcess {
 public:
-    // Copies Zarvex.exe from the build's binary folder into a new temporary folder. A failed copy
-    // makes Start fail, with the reason in Failure().
-    ZarvexProcess();
+    // Copies Zarvex.exe from the build's binary folder into a new temporary folder, as <name>.exe
+    // (its settings file is <name>.ini beside it; the platform may keep settings per program
+    // name). A failed copy makes Start fail, with the reason in Failure().
+    explicit ZarvexProcess(const wchar_t* name = L"Zarvex");
     // Closes the program if it still runs (WM_CLOSE, then TerminateProcess) and removes the folder
     // with everything in it.
     ~ZarvexProcess();
@@ -39,12 +40,13 @@ public:
     DWORD ExitCode() const { return m_process.ExitCode(); }
 
     const std::wstring& Folder() const { return m_folder; }
-    std::wstring IniPath() const { return m_folder + L"Zarvex.ini"; }
+    std::wstring IniPath() const { return m_folder + m_name + L".ini"; }
 
     // A visible top-level window of this process with the given class and title, or null.
     HWND FindOwnWindow(const wchar_t* className, const wchar_t* title) const;
 
 private:
+    std::wstring m_name;
     std::wstring m_folder;
     std::string m_failure;
     ChildProcess m_process;

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "ComScope.h"
 #include "SharedMem.h"
@@ -393,6 +395,57 @@ TEST_F(AppShellTest, SecondStartRestoresEveryValue) {
                                    "PreTime=7",       "PY=220",        "PX=310",
                                    "Topmost=1"};
     EXPECT_EQ(Ini(saved), testing_support::ReadFileBytes(second.IniPath()));
+}
+
+// A settings file someone else wrote: junk lines, a long one, numbers beyond any range, words
+// where numbers belong, and read-only. The program starts with every value inside its control's
+// range and the first device and format, closes normally, and leaves the file exactly as it was.
+TEST_F(AppShellTest, AGarbledReadOnlySettingsFileIsReadWithinRangesAndLeftAsItWas) {
+    std::string text = "\xff\xfe\x01garbage without an equals sign\r\n[Settings\r\n=\r\n";
+    text += "[Settings]\r\nPreTime=-99999999999\r\nEndTime=2junk\r\nVolume=99999999999\r\n"
+            "SoundDelay=-2147483648\r\nVideoFormat=-7\r\nVideoDevice=\x01\x7f no such camera\r\n"
+            "PX=12abc\r\nPY=-0x10\r\nTopmost=banana\r\n";
+    text += "Long=" + std::string(100000, '9') + "\r\n[Other]\r\nPreTime=3\r\n";
+    ASSERT_TRUE(testing_support::WriteFileBytes(m_app.IniPath(), text));
+    ASSERT_TRUE(SetFileAttributesW(m_app.IniPath().c_str(), FILE_ATTRIBUTE_READONLY));
+    // The folder goes with the harness, and a read-only file would stay in it.
+    struct Writable {
+        std::wstring path;
+        ~Writable() { SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL); }
+    } writable{m_app.IniPath()};
+    const std::string device = FirstRealVideoDevice();
+    ASSERT_FALSE(device.empty())
+        << "the Zarvex Test Camera is not registered in the bench: tools/testcam/register-testcam.sh build";
+
+    StartApp();
+    EXPECT_EQ(L"0", m_app.ItemText(IDC_PRE_TIME_TEXT));
+    EXPECT_EQ(0, SliderPos(m_app, IDC_PRE_TIME));
+    EXPECT_EQ(L"2", m_app.ItemText(IDC_END_TIME_TEXT));
+    EXPECT_EQ(L"100", m_app.ItemText(IDC_VOLUME_TEXT));
+    EXPECT_EQ(0, SliderPos(m_app, IDC_VOLUME));
+    EXPECT_EQ(L"-2000", m_app.ItemText(IDC_SOUND_DELAY));
+    EXPECT_EQ(0, SendMessageW(m_app.Item(IDC_VIDEO_FORMAT), CB_GETCURSEL, 0, 0));
+    EXPECT_EQ(0, SendMessageW(m_app.Item(IDC_VIDEO_DEVICE), CB_GETCURSEL, 0, 0));
+    EXPECT_FALSE(IsTopmost(m_app.Window()));
+    const POINT at = TopLeft(m_app.Window());
+    EXPECT_EQ(12, at.x);
+    EXPECT_EQ(0, at.y);
+    // 30 frames a second for 0 + 2 seconds at 512 x 384.
+    EXPECT_EQ(L"33 MB", m_app.ItemText(IDC_USED_MEMORY));
+    Exit();
+    EXPECT_EQ(0u, m_app.ExitCode());
+
+    EXPECT_TRUE(IniText() == text) << "the read-only file was changed";
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY),
+              GetFileAttributesW(m_app.IniPath().c_str()) & FILE_ATTRIBUTE_READONLY);
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found = {};
+    const win::UniqueFindHandle search(FindFirstFileW((m_app.Folder() + L"*").c_str(), &found));
+    for (BOOL more = search.get() != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search.get(), &found))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(found.cFileName);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"Zarvex.exe", L"Zarvex.ini"}), names) << "nothing left beside it";
 }
 
 TEST_F(AppShellTest, TopmostBoxPutsTheWindowOnTopAndTakesItOff) {

@@ -1,12 +1,14 @@
 // ZarvexDevice and a writer in another process (channel_peer.exe standing in for the capture
 // program): numbered frames crossing the channel into a client graph, format announcements reaching
-// the writer's window, and a writer that fills the header with nonsense while the client streams.
+// the writer's window, a writer that fills the header with nonsense while the client streams, and
+// a writer that goes away mid-stream.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "device_test_util.h"
@@ -357,4 +359,80 @@ TEST_F(DeviceChannelTest, AHostileHeaderNeitherCrashesNorStallsTheClient) {
     settings.Reset();
     client.Release();
     EXPECT_EQ(0u, FinalRelease(device));
+}
+
+// The capture program goes while a client streams: killed outright, or its window gone as at its
+// exit. Its last frame goes on repeating for a moment, then the placeholder takes over, and frames
+// keep coming at the pin's rate; a new writer's frames are shown again as soon as it publishes.
+TEST_F(DeviceChannelTest, WhenTheWritersWindowGoesThePlaceholderFollowsItsLastFrame) {
+    enum class Goes { Killed, WindowDestroyed };
+    const struct {
+        const char* name;
+        Goes how;
+    } cases[] = {{"writer killed", Goes::Killed}, {"window destroyed", Goes::WindowDestroyed}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto peer = std::make_unique<PeerProcess>();
+        StartWriter(*peer, true);
+        ASSERT_FALSE(HasFatalFailure());
+        CTesk_Stream* pStream = nullptr;
+        ComPtr<IBaseFilter> device = CreateDevice(&pStream);
+        ASSERT_TRUE(device);
+        CFrameRecorder frames;
+        CClientGraph client;
+        client.Build(device.Get(), &frames);
+        ASSERT_FALSE(HasFatalFailure());
+        const HRESULT hrRun = client.Run();
+        ASSERT_TRUE(hrRun == S_OK || hrRun == S_FALSE) << std::hex << hrRun;
+
+        auto identify = [](const CFrameRecorder::Frame& f) {
+            return IdentifyFrame(f.bytes.data(), f.bytes.size(), 160, 120);
+        };
+        // Waits until the newest frame received satisfies pred.
+        auto waitUntil = [&](auto pred) {
+            const DWORD start = GetTickCount();
+            while (GetTickCount() - start < 5000) {
+                const auto got = frames.Frames();
+                if (!got.empty() && pred(identify(got.back())))
+                    return true;
+                Sleep(10);
+            }
+            return false;
+        };
+        ASSERT_EQ("ok", peer->Do("publish 7 160 120"));
+        ASSERT_TRUE(waitUntil([](const FrameIdentity& id) { return id.kind == FrameKind::Pattern; }));
+        const size_t goneAt = frames.Count();
+        if (c.how == Goes::Killed)
+            peer->Kill();
+        else
+            ASSERT_EQ("ok", peer->Do("destroy-window"));
+        EXPECT_TRUE(waitUntil([](const FrameIdentity& id) { return id.kind == FrameKind::Placeholder; }))
+            << "the placeholder never came";
+        const size_t placeholderAt = frames.Count();
+        ASSERT_TRUE(frames.WaitFor(placeholderAt + 5, 5000)) << "frames stopped after the placeholder";
+        const auto after = frames.FramesFrom(goneAt);
+        bool placeholder = false;
+        for (const auto& f : after) {
+            const FrameIdentity id = identify(f);
+            ASSERT_TRUE(id.kind == FrameKind::Pattern || id.kind == FrameKind::Placeholder)
+                << FrameKindName(id.kind);
+            if (id.kind == FrameKind::Placeholder)
+                placeholder = true;
+            else
+                EXPECT_FALSE(placeholder) << "the last frame again after the placeholder";
+        }
+
+        // A new writer takes the channel over.
+        peer = std::make_unique<PeerProcess>();
+        ASSERT_EQ("ok", peer->Do("open"));
+        ASSERT_GT(peer->Value("window"), 0);
+        ASSERT_EQ("ok", peer->Do("register-window"));
+        ASSERT_EQ("ok", peer->Do("publish 9 160 120"));
+        EXPECT_TRUE(waitUntil(
+            [](const FrameIdentity& id) { return id.kind == FrameKind::Pattern && id.number == 9; }));
+        client.Stop();
+        peer->Exit();
+        client.Release();
+        EXPECT_EQ(0u, FinalRelease(device));
+    }
 }

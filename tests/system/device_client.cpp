@@ -21,7 +21,11 @@
 //   caps <index> <width> <height> <min frame interval> <max frame interval>   (one per capability)
 //   format <width> <height> <bit count> <AvgTimePerFrame>                     (the connection's type)
 //   running
-//   frame <index> <bytes> <black|pattern|testcam|placeholder|other> [<number>]  (frame_kind.h)
+//   frame <index> <bytes> <kind> [<number>] level <level>
+//                          kind: black, pattern, testcam, captioned, placeholder or other, with
+//                          the pattern's or the test camera's number when it can be read; level:
+//                          the picture's brightness below the test camera's code band, 0..255
+//                          (frame_kind.h)
 //   stopped <frames reported>
 // or, instead of what could not be done, "error <step> <HRESULT in hex>" and exit code 1.
 // Exit code 2: a command line it does not understand.
@@ -159,8 +163,10 @@ protected:
             IdentifyFrame(p, length > 0 ? static_cast<size_t>(length) : 0, m_width, m_height);
         std::string text = "frame " + std::to_string(m_reported) + " " + std::to_string(length) + " " +
                            FrameKindName(id.kind);
-        if (id.kind == FrameKind::Pattern || id.kind == FrameKind::TestCam)
+        if (id.hasNumber)
             text += " " + std::to_string(id.number);
+        text += " level " + std::to_string(PictureLevel(p, length > 0 ? static_cast<size_t>(length) : 0,
+                                                        m_width, m_height));
         Line(text);
         ++m_reported;
         if (m_limit > 0 && m_reported >= m_limit)

@@ -243,9 +243,10 @@ TEST_F(ViewerTest, WithoutAWriterItShowsThePlaceholderAtTheSizeAskedFor) {
     const struct {
         const wchar_t* args;
         int width, height;
+        POINT at; // where the window's top left must be; {-1, -1}: anywhere
     } cases[] = {
-        {L"", 160, 120},
-        {L"--size 320x240 ", 320, 240},
+        {L"", 160, 120, {-1, -1}},
+        {L"--size 320x240 --at 300,200 ", 320, 240, {300, 200}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
@@ -254,6 +255,13 @@ TEST_F(ViewerTest, WithoutAWriterItShowsThePlaceholderAtTheSizeAskedFor) {
         CViewerProcess process(std::wstring(c.args) + SnapshotArgs(200) + L" --seconds 3");
         const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
         EXPECT_EQ("running " + size + " 333333", process.WaitForLine("running ")) << process.Transcript();
+        if (c.at.x >= 0) {
+            const HWND window = FindWindowW(viewer::kWindowClass, nullptr);
+            RECT rc = {};
+            EXPECT_TRUE(window && GetWindowRect(window, &rc));
+            EXPECT_EQ(c.at.x, rc.left);
+            EXPECT_EQ(c.at.y, rc.top);
+        }
         EXPECT_EQ(DWORD{viewer::kExitFrames}, process.Finish()) << process.Transcript();
         EXPECT_GT(process.Frames(), 0) << process.Transcript();
 
@@ -285,6 +293,7 @@ TEST_F(ViewerTest, WhatItCannotDoItSaysAtOnceWithItsOwnExitCode) {
         {L"--size 400x300", viewer::kExitDeviceFailed, {"offers no 400x300", "320x240"}},
         {L"--size", viewer::kExitUsage, {"--size needs a value"}},
         {L"--snapshot-every 100", viewer::kExitUsage, {"--snapshot-every needs --snapshot-dir"}},
+        {L"--at 300", viewer::kExitUsage, {"bad value for --at: 300"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.args));

@@ -1,39 +1,55 @@
 #!/usr/bin/env bash
-# Starts the built Zarvex.exe inside the Wine bench of <build-dir>.
-# With a DISPLAY it runs until you close it. Without one it runs on a virtual display, saves a
-# screenshot of the main window to <build-dir>/zarvex-screenshot.png, closes Zarvex and stops the bench.
+# Starts the built Zarvex.exe inside the Wine bench of <build-dir>, with the Zarvex Test Camera (the
+# bench has no real camera) and ZarvexDevice registered in the bench's prefix.
+#
+# With a DISPLAY: Zarvex, and ZarvexViewer showing what "ZarvexDevice" delivers, as any video
+# application would: the live picture, and after a press and a double-click on the clip, the
+# replay with its caption and fade. Closing Zarvex closes the viewer too.
+# Without one: the scripted tour (tour.sh) on a virtual display; it prints the folder it wrote.
+# Either way the bench is stopped afterwards if this script started it.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build=${1:-$root/build}
+build=$(cd "${1:-$root/build}" && pwd)
 bench=$root/tools/bench/bench.sh
 bin=$build/bin
 
-# Register the two filter modules in the bench's prefix: the test camera stands in for a real
-# camera (listed next to any camera Wine finds), and ZarvexDevice is the virtual camera that video
-# applications in the prefix can pick.
-register_modules() {
-    "$root/tools/testcam/register-testcam.sh" "$build"
-    "$bench" exec "$build" wine regsvr32 /s "$bin/ZarvexDevice.ax" </dev/null
-}
+if [ -f "$("$bench" env "$build")" ]; then
+    started=
+else
+    started=yes
+fi
+"$bench" start "$build"
+stop_bench() { [ -z "$started" ] || "$bench" stop "$build"; }
+trap stop_bench EXIT
 
-if [ -n "${DISPLAY:-}" ]; then
-    "$bench" start "$build"
-    register_modules
-    exec "$bench" exec "$build" wine "$bin/Zarvex.exe"
+if [ -z "${DISPLAY:-}" ]; then
+    "$root/tools/run/tour.sh" "$build"
+    exit
 fi
 
-"$bench" start "$build"
-trap '"$bench" stop "$build"' EXIT
-register_modules
-"$bench" exec "$build" wine "$bin/Zarvex.exe" </dev/null >"$build/zarvex-run.log" 2>&1 &
+# The test camera stands in for a real camera (listed next to any camera Wine finds); ZarvexDevice
+# is the virtual camera that video applications in the prefix can pick.
+"$root/tools/testcam/register-testcam.sh" "$build"
+"$bench" exec "$build" wine regsvr32 /s "$bin/ZarvexDevice.ax" </dev/null
+probe() { "$bench" exec "$build" wine "$bin/zxprobe.exe" "$@" </dev/null; }
+
+"$bench" exec "$build" wine "$bin/Zarvex.exe" </dev/null &
 app=$!
-if ! "$bench" exec "$build" wine "$bin/zxprobe.exe" wait Zarvex 60000 </dev/null; then
-    echo "Zarvex did not show its window (see $build/zarvex-run.log)" >&2
+if ! probe wait Zarvex 60000; then
+    wait "$app" || true
+    echo "Zarvex did not show its window" >&2
     exit 1
 fi
-sleep 1 # let the dialog finish painting
-shot=$build/zarvex-screenshot.png
-"$bench" exec "$build" sh -c "xwd -silent -name Zarvex | convert xwd:- '$shot'"
-"$bench" exec "$build" wine "$bin/zxprobe.exe" close Zarvex </dev/null || true
+# Zarvex opens where it was last closed (100,100 the first time); the viewer opens to its right.
+# It asks for the size Zarvex works at by default, so that the ring keeps it.
+setting() { sed -n "s/^$1=\(-\{0,1\}[0-9]*\).*/\1/p" "$bin/Zarvex.ini" 2>/dev/null | head -n 1; }
+px=$(setting PX)
+py=$(setting PY)
+at="$((${px:-100} + 460)),${py:-100}"
+"$bench" exec "$build" wine "$bin/ZarvexViewer.exe" --size 512x384 --at "$at" </dev/null &
+viewer=$!
 wait "$app" || true
-echo "Zarvex ran on a virtual display; screenshot of its main window: $shot"
+probe close 'ZarvexViewer*' >/dev/null 2>&1 || true
+for _ in $(seq 50); do kill -0 "$viewer" 2>/dev/null || break; sleep 0.2; done
+kill "$viewer" 2>/dev/null || true
+wait "$viewer" 2>/dev/null || true

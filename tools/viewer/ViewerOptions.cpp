@@ -41,6 +41,17 @@ bool ParseSize(const wchar_t* text, SIZE* pSize) {
     return true;
 }
 
+// Any screen position, negative ones included: a second monitor may lie left of or above the first.
+bool ParsePosition(const wchar_t* text, POINT* pAt) {
+    wchar_t rest = 0;
+    long x = 0, y = 0;
+    if (std::swscanf(text, L"%ld,%ld%lc", &x, &y, &rest) != 2)
+        return false;
+    pAt->x = x;
+    pAt->y = y;
+    return true;
+}
+
 } // namespace
 
 bool ParseViewerOptions(ViewerOptions* pOptions, std::wstring* pError) {
@@ -49,8 +60,8 @@ bool ParseViewerOptions(ViewerOptions* pOptions, std::wstring* pError) {
         *pError = L"the command line cannot be read";
         return false;
     }
-    static const wchar_t* const kNames[] = {L"--device", L"--size", L"--snapshot-dir", L"--snapshot-every",
-                                            L"--seconds"};
+    static const wchar_t* const kNames[] = {L"--device",       L"--size",           L"--at",
+                                            L"--snapshot-dir", L"--snapshot-every", L"--seconds"};
     for (int i = 1; i < argv.Count(); ++i) {
         const std::wstring name = argv[i];
         bool known = false;
@@ -72,6 +83,8 @@ bool ParseViewerOptions(ViewerOptions* pOptions, std::wstring* pError) {
             ok = !pOptions->device.empty();
         } else if (name == L"--size") {
             ok = ParseSize(value, &pOptions->size);
+        } else if (name == L"--at") {
+            ok = pOptions->placed = ParsePosition(value, &pOptions->at);
         } else if (name == L"--snapshot-dir") {
             pOptions->snapshotDir = value;
             ok = !pOptions->snapshotDir.empty();
@@ -96,7 +109,7 @@ bool ParseViewerOptions(ViewerOptions* pOptions, std::wstring* pError) {
 }
 
 const wchar_t* ViewerUsage() {
-    return L"usage: ZarvexViewer [--device <name>] [--size <w>x<h>] [--snapshot-dir <dir>]\n"
+    return L"usage: ZarvexViewer [--device <name>] [--size <w>x<h>] [--at <x>,<y>] [--snapshot-dir <dir>]\n"
            L"                    [--snapshot-every <ms>] [--seconds <s>]\n";
 }
 

@@ -49,9 +49,10 @@ bool CViewerWindow::Create(HINSTANCE instance, int showCommand) {
     m_showCommand = showCommand;
     m_createdTick = GetTickCount64();
     const std::wstring title = std::wstring(kTitlePrefix) + L" - " + m_options.device;
-    HWND hwnd =
-        CreateWindowExW(0, kWindowClass, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                        kMinClientWidth * 3 / 2, kMinClientWidth * 9 / 8, nullptr, nullptr, instance, this);
+    HWND hwnd = CreateWindowExW(0, kWindowClass, title.c_str(), WS_OVERLAPPEDWINDOW,
+                                m_options.placed ? m_options.at.x : CW_USEDEFAULT,
+                                m_options.placed ? m_options.at.y : CW_USEDEFAULT, kMinClientWidth * 3 / 2,
+                                kMinClientWidth * 9 / 8, nullptr, nullptr, instance, this);
     if (!hwnd)
         return false;
     m_pGrabber->Attach(hwnd, kFrameMessage);
