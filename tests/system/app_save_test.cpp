@@ -5,7 +5,6 @@
 // tests/playback/ffprobe_check.sh, the test also leaves what AVIFile read in the folder it is given
 // (its last argument), for FFmpeg to read the same file on the Linux side and agree byte for byte.
 #include <windows.h>
-#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "ComScope.h"
+#include "CommandLine.h"
 #include "avi_test_clip.h"
 #include "listed_video_devices.h"
 #include "probe_process.h"
@@ -55,12 +55,11 @@ template <typename Pred> bool WaitFor(Pred pred, DWORD timeoutMs) {
 
 // The folder ffprobe_check.sh gives as the last argument, or "" when run on its own.
 std::wstring SampleFolder() {
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const win::CommandLineArgs argv;
+    const int argc = argv.Count();
     std::wstring folder;
-    if (argv && argc > 1 && argv[argc - 1][0] != L'-')
+    if (argc > 1 && argv[argc - 1][0] != L'-')
         folder = argv[argc - 1];
-    LocalFree(argv);
     if (!folder.empty() && folder.back() != L'\\')
         folder += L'\\';
     return folder;

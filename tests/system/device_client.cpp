@@ -30,7 +30,6 @@
 // or, instead of what could not be done, "error <step> <HRESULT in hex>" and exit code 1.
 // Exit code 2: a command line it does not understand.
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +38,7 @@
 #include <string>
 
 #include "ComScope.h"
+#include "CommandLine.h"
 #include "UniqueAny.h"
 #include "dshow_test.h"
 #include "frame_kind.h"
@@ -88,9 +88,9 @@ int Fail(const char* step, HRESULT hr) {
 }
 
 bool ParseArgs(Options* options) {
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv)
+    const win::CommandLineArgs argv;
+    const int argc = argv.Count();
+    if (argc == 0)
         return false;
     bool ok = true;
     for (int i = 1; i < argc && ok; ++i) {
@@ -133,7 +133,6 @@ bool ParseArgs(Options* options) {
             ok = false;
         }
     }
-    LocalFree(argv);
     return ok;
 }
 

@@ -44,10 +44,10 @@
 // Lists and list views of another process are read through memory placed in that process, so the
 // probe and the program must both be 64-bit (or both 32-bit).
 #include <windows.h>
-#include <shellapi.h>
 
 #include <string>
 
+#include "CommandLine.h"
 #include "ProbeVerb.h"
 
 namespace {
@@ -105,12 +105,10 @@ int Usage() {
 
 int Run() {
     // Wide arguments: titles and control texts are Japanese, which the narrow argv would lose.
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv)
-        return Usage();
-    VerbArgs words(argv + 1, argv + argc);
-    (void)LocalFree(argv); // the shell's allocation: cannot fail
+    const win::CommandLineArgs argv;
+    VerbArgs words;
+    for (int i = 1; i < argv.Count(); ++i)
+        words.emplace_back(argv[i]);
     if (words.empty())
         return Usage();
     const std::wstring name = words.front();

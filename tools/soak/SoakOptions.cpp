@@ -1,31 +1,12 @@
 #include "SoakOptions.h"
 
-#include <shellapi.h>
-
 #include <cwchar>
+
+#include "CommandLine.h"
 
 namespace soak {
 
 namespace {
-
-// Holds CommandLineToArgvW's array, which is freed with LocalFree.
-class CArgv {
-public:
-    CArgv() : m_argv(::CommandLineToArgvW(::GetCommandLineW(), &m_argc)) {}
-    ~CArgv() {
-        if (m_argv)
-            (void)::LocalFree(m_argv); // our own allocation from the shell: cannot fail
-    }
-    CArgv(const CArgv&) = delete;
-    CArgv& operator=(const CArgv&) = delete;
-
-    int Count() const { return m_argv ? m_argc : 0; }
-    const wchar_t* operator[](int i) const { return m_argv[i]; }
-
-private:
-    int m_argc = 0;
-    LPWSTR* m_argv;
-};
 
 bool ParseCount(const wchar_t* text, int low, int high, int* pValue) {
     wchar_t* end = nullptr;
@@ -49,7 +30,7 @@ bool ParseSize(const wchar_t* text, SIZE* pSize) {
 } // namespace
 
 bool ParseSoakOptions(SoakOptions* pOptions, std::wstring* pError) {
-    CArgv argv;
+    const win::CommandLineArgs argv;
     if (argv.Count() == 0) {
         *pError = L"the command line cannot be read";
         return false;

@@ -1,32 +1,13 @@
 #include "ViewerOptions.h"
 
-#include <shellapi.h>
-
 #include <cwchar>
 #include <cstdlib>
+
+#include "CommandLine.h"
 
 namespace viewer {
 
 namespace {
-
-// Holds CommandLineToArgvW's array, which is freed with LocalFree.
-class CArgv {
-public:
-    CArgv() : m_argv(::CommandLineToArgvW(::GetCommandLineW(), &m_argc)) {}
-    ~CArgv() {
-        if (m_argv)
-            (void)::LocalFree(m_argv); // our own allocation from the shell: cannot fail
-    }
-    CArgv(const CArgv&) = delete;
-    CArgv& operator=(const CArgv&) = delete;
-
-    int Count() const { return m_argv ? m_argc : 0; }
-    const wchar_t* operator[](int i) const { return m_argv[i]; }
-
-private:
-    int m_argc = 0;
-    LPWSTR* m_argv;
-};
 
 bool ParseSize(const wchar_t* text, SIZE* pSize) {
     wchar_t rest = 0;
@@ -55,7 +36,7 @@ bool ParsePosition(const wchar_t* text, POINT* pAt) {
 } // namespace
 
 bool ParseViewerOptions(ViewerOptions* pOptions, std::wstring* pError) {
-    CArgv argv;
+    const win::CommandLineArgs argv;
     if (argv.Count() == 0) {
         *pError = L"the command line cannot be read";
         return false;
