@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "UniqueAny.h"
 #include "media_types.h"
 #include "test_paths.h"
 #include "video_devices.h"
@@ -18,23 +19,19 @@ public:
     typedef HRESULT(STDAPICALLTYPE* PFN_Void)();
 
     explicit CModuleLibrary(const wchar_t* name) : m_path(testing_support::BinDir() + name) {
-        m_hModule = LoadLibraryW(m_path.c_str());
-        if (!m_hModule)
+        m_module.reset(LoadLibraryW(m_path.c_str()));
+        if (!m_module)
             return;
         GetClassObject = Proc<PFN_GetClassObject>("DllGetClassObject");
         CanUnloadNow = Proc<PFN_Void>("DllCanUnloadNow");
         RegisterServer = Proc<PFN_Void>("DllRegisterServer");
         UnregisterServer = Proc<PFN_Void>("DllUnregisterServer");
     }
-    ~CModuleLibrary() {
-        if (m_hModule)
-            FreeLibrary(m_hModule);
-    }
     CModuleLibrary(const CModuleLibrary&) = delete;
     CModuleLibrary& operator=(const CModuleLibrary&) = delete;
 
     bool Loaded() const {
-        return m_hModule && GetClassObject && CanUnloadNow && RegisterServer && UnregisterServer;
+        return m_module && GetClassObject && CanUnloadNow && RegisterServer && UnregisterServer;
     }
     const std::wstring& Path() const { return m_path; }
 
@@ -45,11 +42,11 @@ public:
 
 private:
     template <typename T> T Proc(const char* name) {
-        return reinterpret_cast<T>(reinterpret_cast<void (*)()>(GetProcAddress(m_hModule, name)));
+        return reinterpret_cast<T>(reinterpret_cast<void (*)()>(GetProcAddress(m_module.get(), name)));
     }
 
     std::wstring m_path;
-    HMODULE m_hModule = nullptr;
+    win::UniqueModule m_module;
 };
 
 // Remembers whether the prefix lists the module's device when made, and puts that back when it

@@ -15,9 +15,8 @@
 #include "TestCameraIds.h"
 #include "avi_test_clip.h"
 #include "device_client_process.h"
-#include "device_test_util.h"
-#include "module_library.h"
 #include "probe_process.h"
+#include "registered_filters.h"
 #include "resource.h"
 #include "test_paths.h"
 #include "zarvex_process.h"
@@ -158,15 +157,14 @@ void ExpectReplayBetweenLiveFrames(const std::vector<ClientFrame>& frames, size_
 class CNoSoundFor {
 public:
     explicit CNoSoundFor(const std::wstring& program) : m_key(L"Software\\Wine\\AppDefaults\\" + program) {
-        HKEY key = nullptr;
+        win::UniqueRegKey key;
         if (RegCreateKeyExW(HKEY_CURRENT_USER, (m_key + L"\\DllOverrides").c_str(), 0, nullptr, 0,
-                            KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                            KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
             return;
         m_ok = true;
         for (const wchar_t* driver : {L"winepulse.drv", L"winealsa.drv", L"wineoss.drv"}) // "": disabled
-            m_ok = m_ok && RegSetValueExW(key, driver, 0, REG_SZ, reinterpret_cast<const BYTE*>(L""),
+            m_ok = m_ok && RegSetValueExW(key.get(), driver, 0, REG_SZ, reinterpret_cast<const BYTE*>(L""),
                                           sizeof(wchar_t)) == ERROR_SUCCESS;
-        RegCloseKey(key);
     }
     ~CNoSoundFor() { (void)RegDeleteTreeW(HKEY_CURRENT_USER, m_key.c_str()); } // nothing to do if absent
     CNoSoundFor(const CNoSoundFor&) = delete;
@@ -187,11 +185,7 @@ protected:
         // S_FALSE when an earlier test left COM on this thread: Wine's AVIFileExit does not undo
         // the OLE initialisation of AVIFileInit (ReadAvi). The apartment is the same either way.
         ASSERT_TRUE(SUCCEEDED(m_com.hr())) << std::hex << m_com.hr();
-        ASSERT_TRUE(m_camera.Loaded()) << "ZarvexTestCamera.ax must sit beside the test";
-        ASSERT_TRUE(m_device.Loaded()) << "ZarvexDevice.ax must sit beside the test";
-        ASSERT_EQ(S_OK, m_camera.RegisterServer());
-        ASSERT_EQ(S_OK, m_device.RegisterServer());
-        m_settings.Clear();
+        ASSERT_TRUE(m_filters.Register());
     }
 
     // Zarvex.exe with these settings, capturing from the test camera once its ring is built.
@@ -216,11 +210,7 @@ protected:
     }
 
     win::ComScope m_com;
-    CModuleLibrary m_camera{L"ZarvexTestCamera.ax"};
-    CRegistrationKeeper m_keepCamera{m_camera, TESTCAM_FRIENDLY_NAME};
-    CModuleLibrary m_device{L"ZarvexDevice.ax"};
-    CRegistrationKeeper m_keepDevice{m_device, L"ZarvexDevice"};
-    CSavedFilterSettings m_settings;
+    CRegisteredFilters m_filters;
 };
 
 // The whole way through, as a user and a video application see it: the client gets live frames,

@@ -14,9 +14,8 @@
 #include "SharedMem.h"
 #include "TestCameraIds.h"
 #include "device_client_process.h"
-#include "device_test_util.h"
-#include "module_library.h"
 #include "peer_process.h"
+#include "registered_filters.h"
 #include "resource.h"
 #include "zarvex_process.h"
 
@@ -55,11 +54,7 @@ class PressSystemTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(S_OK, m_com.hr());
-        ASSERT_TRUE(m_camera.Loaded()) << "ZarvexTestCamera.ax must sit beside the test";
-        ASSERT_TRUE(m_device.Loaded()) << "ZarvexDevice.ax must sit beside the test";
-        ASSERT_EQ(S_OK, m_camera.RegisterServer());
-        ASSERT_EQ(S_OK, m_device.RegisterServer());
-        m_settings.Clear();
+        ASSERT_TRUE(m_filters.Register());
     }
 
     // Zarvex.exe capturing from the test camera.
@@ -92,11 +87,7 @@ protected:
     }
 
     win::ComScope m_com;
-    CModuleLibrary m_camera{L"ZarvexTestCamera.ax"};
-    CRegistrationKeeper m_keepCamera{m_camera, TESTCAM_FRIENDLY_NAME};
-    CModuleLibrary m_device{L"ZarvexDevice.ax"};
-    CRegistrationKeeper m_keepDevice{m_device, L"ZarvexDevice"};
-    CSavedFilterSettings m_settings;
+    CRegisteredFilters m_filters;
     ZarvexProcess m_zarvex;
 };
 
@@ -122,7 +113,7 @@ void ExpectLiveFrames(const DeviceClientProcess& client, long bytes) {
 // With no camera at all nothing follows a press. The press is given up after three seconds
 // without a frame: the exit button comes back, and the program closes.
 TEST_F(PressSystemTest, APressWithNoCameraLeavesTheProgramClosable) {
-    ASSERT_EQ(S_OK, m_camera.UnregisterServer());
+    ASSERT_EQ(S_OK, m_filters.UnregisterCamera());
     ZarvexProcess& zarvex = m_zarvex;
     ASSERT_TRUE(zarvex.Start()) << zarvex.Failure();
     Press(zarvex);
