@@ -18,6 +18,7 @@
 #include "DeviceNameText.h"
 #include "GrabberCallback.h"
 #include "TestCamPainter.h"
+#include "Utf8.h"
 #include "dialog_fixture.h"
 #include "listed_video_devices.h"
 #include "module_library.h"
@@ -61,14 +62,6 @@ std::wstring ItemText(const DialogThread& dlg, int id) {
     wchar_t text[64] = {};
     GetDlgItemTextW(dlg.window(), id, text, 64);
     return text;
-}
-
-std::string Utf8(const std::wstring& w) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
-    s.resize(static_cast<size_t>(n) - 1);
-    return s;
 }
 
 // Chooses entry index of a list as a user does: the selection, then the notification.
@@ -535,7 +528,7 @@ TEST_F(VideoCaptureTest, ADeviceNameOutsideTheAnsiCodePageIsListedChosenAndFound
     const std::optional<std::string> saved = DialogThread::ReadSettings();
     ASSERT_TRUE(saved);
     // Behind the UTF-8 byte order mark, the name's UTF-8 bytes.
-    const std::string line = "\r\nVideoDevice=\xEF\xBB\xBF" + Utf8(kWideName) + "\r\n";
+    const std::string line = "\r\nVideoDevice=\xEF\xBB\xBF" + win::Utf8(kWideName) + "\r\n";
     EXPECT_NE(std::string::npos, saved->find(line)) << *saved;
 
     DialogThread& again = Start(saved);

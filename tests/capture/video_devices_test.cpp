@@ -16,6 +16,7 @@
 #include "ComScope.h"
 #include "DeviceNameText.h"
 #include "TestCameraIds.h"
+#include "Utf8.h"
 #include "VideoDevices.h"
 #include "listed_video_devices.h"
 
@@ -28,14 +29,6 @@ namespace {
 
 // A name no ANSI code page holds whole: Japanese, and a camera emoji outside the BMP.
 const wchar_t kWideName[] = L"Zarvex \u30AB\u30E1\u30E9 \U0001F4F7";
-
-std::string Utf8(const std::wstring& w) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
-    s.resize(static_cast<size_t>(n) - 1);
-    return s;
-}
 
 CLSID ClassOf(IBaseFilter* filter) {
     CLSID clsid = {};
@@ -70,11 +63,12 @@ TEST(DeviceNameTextTest, ANameIsKeptAsAnsiWhenItCanBeElseAsMarkedUtf8AndComesBac
         {"plain ASCII", L"Zarvex Test Camera", "Zarvex Test Camera"},
         {"ANSI beyond ASCII", L"Cam\u00E9ra \u20AC", "Cam\xE9ra \x80"},
         {"empty", L"", ""},
-        {"Japanese", L"\u30AB\u30E1\u30E9", "\xEF\xBB\xBF" + Utf8(L"\u30AB\u30E1\u30E9")},
-        {"outside the BMP", kWideName, "\xEF\xBB\xBF" + Utf8(kWideName)},
-        {"a best-fit character", L"\u0100bc", "\xEF\xBB\xBF" + Utf8(L"\u0100bc")},
+        {"Japanese", L"\u30AB\u30E1\u30E9", "\xEF\xBB\xBF" + win::Utf8(L"\u30AB\u30E1\u30E9")},
+        {"outside the BMP", kWideName, "\xEF\xBB\xBF" + win::Utf8(kWideName)},
+        {"a best-fit character", L"\u0100bc", "\xEF\xBB\xBF" + win::Utf8(L"\u0100bc")},
         // In ANSI it would begin with the three bytes of the mark.
-        {"ANSI that looks marked", L"\u00EF\u00BB\u00BFcam", "\xEF\xBB\xBF" + Utf8(L"\u00EF\u00BB\u00BFcam")},
+        {"ANSI that looks marked", L"\u00EF\u00BB\u00BFcam",
+         "\xEF\xBB\xBF" + win::Utf8(L"\u00EF\u00BB\u00BFcam")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -11,6 +11,7 @@
 #include "ComScope.h"
 #include "SharedMem.h"
 #include "UniqueAny.h"
+#include "Utf8.h"
 #include "dialog_template.h"
 #include "resource.h"
 #include "test_paths.h"
@@ -192,14 +193,6 @@ const ExpectedControl kMainControls[] = {
     {IDC_SAVE, L"Button", L"保存...", 0, 255, 95, 24, 0xF, BS_PUSHBUTTON, true, true},
 };
 
-std::string Utf8(const std::wstring& w) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
-    s.resize(static_cast<size_t>(n) - 1);
-    return s;
-}
-
 // The device the program lists first: the first video input device but its own virtual camera,
 // in ANSI as the settings file keeps it; "" when there is none.
 std::string FirstRealVideoDevice() {
@@ -242,9 +235,10 @@ TEST(AppResourcesTest, MainDialogTemplateHoldsEveryControlAsListed) {
     for (size_t i = 0; i < t.items.size(); ++i) {
         const ExpectedControl& want = kMainControls[i];
         const testing_support::DialogItem& got = t.items[i];
-        SCOPED_TRACE(testing::Message() << "control " << i << " id " << want.id << " " << Utf8(want.text));
+        SCOPED_TRACE(testing::Message()
+                     << "control " << i << " id " << want.id << " " << win::Utf8(want.text));
         EXPECT_EQ(want.id, got.id);
-        EXPECT_EQ(0, lstrcmpiW(want.className, got.className.c_str())) << Utf8(got.className);
+        EXPECT_EQ(0, lstrcmpiW(want.className, got.className.c_str())) << win::Utf8(got.className);
         EXPECT_EQ(std::wstring(want.text), got.text);
         EXPECT_EQ(want.x, got.x);
         EXPECT_EQ(want.y, got.y);
@@ -313,7 +307,7 @@ TEST_F(AppShellTest, WindowShowsEveryControlWithItsIdAndCaption) {
         EXPECT_EQ(want.id, static_cast<int>(static_cast<short>(GetDlgCtrlID(child))));
         wchar_t cls[64] = {};
         GetClassNameW(child, cls, 64);
-        EXPECT_EQ(0, lstrcmpiW(want.className, cls)) << Utf8(cls);
+        EXPECT_EQ(0, lstrcmpiW(want.className, cls)) << win::Utf8(cls);
         EXPECT_EQ(want.visible, IsWindowVisible(child) != FALSE);
         EXPECT_EQ(want.enabled, IsWindowEnabled(child) != FALSE);
         if (want.id == IDC_STATIC || lstrcmpiW(want.className, L"Button") == 0) {

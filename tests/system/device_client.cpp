@@ -40,6 +40,7 @@
 #include "ComScope.h"
 #include "CommandLine.h"
 #include "UniqueAny.h"
+#include "Utf8.h"
 #include "dshow_test.h"
 #include "frame_kind.h"
 #include "grabber_graph.h"
@@ -59,16 +60,6 @@ struct Options {
     double seconds = 0; // 0: no limit
     bool list = false;
 };
-
-std::string Narrow(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return std::string();
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n) - 1);
-    return out;
-}
 
 // Output lines come from the main thread and the streaming thread; one lock keeps them whole.
 std::mutex g_outputLock;
@@ -220,7 +211,7 @@ int Run(const Options& options) {
     if (FAILED(hr))
         return Fail("bind", hr);
     moniker.Reset();
-    Line("device " + Narrow(options.device));
+    Line("device " + win::Utf8(options.device));
 
     ComPtr<IPin> out = FindPinByDirection(device.Get(), PINDIR_OUTPUT);
     ComPtr<IAMStreamConfig> config;

@@ -14,6 +14,7 @@
 
 #include "ComScope.h"
 #include "UniqueAny.h"
+#include "Utf8.h"
 #include "probe_process.h"
 #include "probe_test_resources.h"
 #include "resource.h"
@@ -34,14 +35,6 @@ const char kGammaUtf8[] = "\xE3\x82\xAC\xE3\x83\xB3\xE3\x83\x9E";
 const wchar_t kDone[] = L"\u5B8C\u4E86";
 constexpr UINT kChangeLater = WM_APP + 1;
 constexpr UINT_PTR kChangeTimer = 1;
-
-std::string Utf8(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 // The test dialog, run modally on a thread of its own so that the test thread can wait for
 // zxprobe while the dialog answers it. Every notification it gets becomes one line of its log.
@@ -143,7 +136,7 @@ private:
             ofn.nMaxFile = MAX_PATH;
             ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
             const BOOL ok = GetSaveFileNameW(&ofn);
-            Record("save " + std::to_string(ok) + " " + Utf8(file));
+            Record("save " + std::to_string(ok) + " " + win::Utf8(file));
             return;
         }
         case IDC_TEST_COMPRESSOR: {
@@ -295,7 +288,7 @@ TEST_F(ProbeTest, SlideMovesTheThumbAndNotifiesAsAReleasedDrag) {
         {L"1011", L"70", {"vscroll 1011 5 70 pos=70", "vscroll 1011 4 70 pos=70", "vscroll 1011 8 0 pos=70"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Utf8(c.id));
+        SCOPED_TRACE(win::Utf8(c.id));
         m_dialog.ClearLog();
         const ProbeRun run = Probe(L"slide", std::wstring(c.id) + L" " + c.position);
         EXPECT_EQ(0u, run.exitCode) << run.Transcript();
@@ -356,7 +349,7 @@ TEST_F(ProbeTest, ListViewIsCountedReadSelectedAndDoubleClicked) {
     EXPECT_EQ("2", run.Line()) << run.Transcript();
 
     for (const wchar_t* verb : {L"select", L"dblclick", L"text"}) {
-        SCOPED_TRACE(Utf8(verb));
+        SCOPED_TRACE(win::Utf8(verb));
         run = Probe(verb, L"1040 3");
         EXPECT_EQ(1u, run.exitCode) << run.Transcript();
         EXPECT_NE(std::string::npos, run.Line().find("no item 3")) << run.Transcript();
@@ -374,14 +367,14 @@ TEST_F(ProbeTest, WaitsEndWhenTheControlChangesAndFailAfterTheirTimeOut) {
         {L"wait-count", L"1040 4"},
     };
     for (const auto& w : waits) {
-        SCOPED_TRACE(Utf8(w.verb));
+        SCOPED_TRACE(win::Utf8(w.verb));
         const ProbeRun run = Probe(w.verb, w.rest + L" 300");
         EXPECT_EQ(1u, run.exitCode) << run.Transcript();
         EXPECT_GE(run.elapsedMs, 300u) << "it waited its time";
     }
     m_dialog.ChangeLater(1500);
     for (const auto& w : waits) {
-        SCOPED_TRACE(Utf8(w.verb));
+        SCOPED_TRACE(win::Utf8(w.verb));
         const ProbeRun run = Probe(w.verb, w.rest + L" 20000");
         EXPECT_EQ(0u, run.exitCode) << run.Transcript();
     }
@@ -400,7 +393,7 @@ TEST_F(ProbeTest, SaveAsAndConfirmAnswerTheProgramsCommonDialogs) {
     ASSERT_EQ(0u, run.exitCode) << run.Transcript();
     run = Probe(L"save-as", L"\"" + path + L"\"");
     EXPECT_EQ(0u, run.exitCode) << run.Transcript();
-    EXPECT_TRUE(m_dialog.WaitForLine("save 1 " + Utf8(path))) << testing::PrintToString(m_dialog.Log());
+    EXPECT_TRUE(m_dialog.WaitForLine("save 1 " + win::Utf8(path))) << testing::PrintToString(m_dialog.Log());
 
     run = Probe(L"click", L"1051");
     ASSERT_EQ(0u, run.exitCode) << run.Transcript();
@@ -409,7 +402,7 @@ TEST_F(ProbeTest, SaveAsAndConfirmAnswerTheProgramsCommonDialogs) {
     EXPECT_TRUE(m_dialog.WaitForLine("compressor 1")) << testing::PrintToString(m_dialog.Log());
 
     for (const wchar_t* verb : {L"save-as", L"confirm"}) {
-        SCOPED_TRACE(Utf8(verb));
+        SCOPED_TRACE(win::Utf8(verb));
         run = RunProbe(std::wstring(verb) + L" " + kDialog + (verb[0] == L's' ? L" x.avi 500" : L" 500"));
         EXPECT_EQ(1u, run.exitCode) << run.Transcript();
         EXPECT_NE(std::string::npos, run.Line().find("opened no")) << run.Transcript();

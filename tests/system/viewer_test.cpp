@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ComScope.h"
+#include "Utf8.h"
 #include "ViewerProtocol.h"
 #include "child_process.h"
 #include "device_test_util.h"
@@ -31,14 +32,6 @@ namespace {
 
 // Generous: a Wine process start alone may take seconds on a busy machine.
 constexpr DWORD kTimeoutMs = 30000;
-
-std::string Narrow(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
 
 // A 24-bit BMP file as a reader that never saw the viewer's code would take it: the headers must
 // agree with each other and with the file's length.
@@ -220,7 +213,7 @@ TEST_F(ViewerTest, TheSnapshotsHoldTheFramesTheWriterPublished) {
     ASSERT_GE(names.size(), 3u);
     std::uint32_t previous = 0;
     for (const std::wstring& name : names) {
-        SCOPED_TRACE(Narrow(name));
+        SCOPED_TRACE(win::Utf8(name));
         const Bmp snapshot = ReadBmp(name);
         ASSERT_TRUE(snapshot.ok);
         EXPECT_EQ(320, snapshot.width);
@@ -268,7 +261,7 @@ TEST_F(ViewerTest, WithoutAWriterItShowsThePlaceholderAtTheSizeAskedFor) {
         const std::vector<std::wstring> names = Snapshots(m_folder);
         EXPECT_GE(names.size(), 3u);
         for (const std::wstring& name : names) {
-            SCOPED_TRACE(Narrow(name));
+            SCOPED_TRACE(win::Utf8(name));
             const Bmp snapshot = ReadBmp(name);
             ASSERT_TRUE(snapshot.ok);
             EXPECT_EQ(c.width, snapshot.width);
@@ -296,7 +289,7 @@ TEST_F(ViewerTest, WhatItCannotDoItSaysAtOnceWithItsOwnExitCode) {
         {L"--at 300", viewer::kExitUsage, {"bad value for --at: 300"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Narrow(c.args));
+        SCOPED_TRACE(win::Utf8(c.args));
         const ULONGLONG start = GetTickCount64();
         CViewerProcess process(c.args);
         EXPECT_EQ(c.exitCode, process.Finish()) << process.Transcript();

@@ -49,6 +49,7 @@
 
 #include "CommandLine.h"
 #include "ProbeVerb.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -83,13 +84,7 @@ void WriteUtf8(DWORD stream, const std::wstring& text) {
     const HANDLE handle = GetStdHandle(stream);
     if (!handle || handle == INVALID_HANDLE_VALUE)
         return;
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], n, nullptr,
-                            nullptr);
-    bytes += '\n';
+    const std::string bytes = win::Utf8(text) + '\n';
     DWORD written = 0;
     (void)WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                     nullptr); // no one to tell

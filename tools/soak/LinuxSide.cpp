@@ -65,7 +65,7 @@ bool CLinuxSide::Attach(const std::wstring& exePath) {
     // /proc/self is this program's own Wine process: the prefix to look in.
     const std::string prefix =
         EnvironmentValue(ReadProcFile(std::wstring(kProc) + L"self\\environ"), "WINEPREFIX");
-    const std::string wanted = Lower(Utf8(exePath));
+    const std::string wanted = Lower(win::Utf8(exePath));
     WIN32_FIND_DATAW found;
     const win::UniqueFindHandle search(FindFirstFileW((std::wstring(kProc) + L"*").c_str(), &found));
     if (!search)

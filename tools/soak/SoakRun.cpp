@@ -54,13 +54,13 @@ int CSoakRun::Run() {
     m_start = GetTickCount64();
     std::wstring why;
     if (!m_zarvex.Start(kStartTimeoutMs)) {
-        Log("cannot start Zarvex: " + Utf8(m_zarvex.Failure()));
+        Log("cannot start Zarvex: " + win::Utf8(m_zarvex.Failure()));
         return 3;
     }
-    Log("Zarvex.exe runs (" + Utf8(m_zarvex.ExePath()) + ")");
+    Log("Zarvex.exe runs (" + win::Utf8(m_zarvex.ExePath()) + ")");
     if (!m_client.Start(kStartTimeoutMs, &why)) {
         Drain();
-        Log("cannot start the client: " + Utf8(why));
+        Log("cannot start the client: " + win::Utf8(why));
         return 3;
     }
     Log("the client runs");
@@ -84,7 +84,7 @@ int CSoakRun::Run() {
         end.holds = m_zarvex.ExitCode() == 0;
     } else {
         end.holds = false;
-        end.text = "Zarvex.exe did not close: " + Utf8(closeWhy);
+        end.text = "Zarvex.exe did not close: " + win::Utf8(closeWhy);
     }
     return Report(end);
 }
@@ -177,7 +177,7 @@ void CSoakRun::Press() {
             ++m_minute.stallPresses;
         Log(m_stall.Active() ? "press (camera stalled)" : "press");
     } else {
-        Note("press skipped: " + Utf8(why));
+        Note("press skipped: " + win::Utf8(why));
     }
 }
 
@@ -202,7 +202,7 @@ void CSoakRun::FollowClips() {
     std::wstring why;
     while (m_clips > m_options.keepClips) {
         if (!m_zarvex.DeleteClip(0, &why)) {
-            Note("delete failed: " + Utf8(why));
+            Note("delete failed: " + win::Utf8(why));
             m_clips = m_zarvex.ClipCount();
             return;
         }
@@ -215,7 +215,7 @@ void CSoakRun::FollowClips() {
             Log(std::string("playing the newest clip (") +
                 (m_playByDoubleClick ? "double-click" : "play button") + ")");
         } else {
-            Note("play: " + Utf8(why));
+            Note("play: " + win::Utf8(why));
         }
         m_playByDoubleClick = !m_playByDoubleClick;
     }
@@ -235,7 +235,7 @@ void CSoakRun::RestartClient() {
     if (m_client.Start(kStartTimeoutMs, &why))
         Note("client killed and restarted");
     else
-        Note("client restart failed: " + Utf8(why));
+        Note("client restart failed: " + win::Utf8(why));
 }
 
 SoakSample CSoakRun::Sample(int minute) {
@@ -249,7 +249,7 @@ SoakSample CSoakRun::Sample(int minute) {
         Drain();
         sample.notes += std::string(sample.notes.empty() ? "" : "; ") + "client had ended";
         if (!m_client.Start(kStartTimeoutMs, &why))
-            sample.notes += ", restart failed: " + Utf8(why);
+            sample.notes += ", restart failed: " + win::Utf8(why);
     }
     sample.clientFps = m_client.TakeMinute();
     sample.load = CLinuxSide::LoadAverage();
