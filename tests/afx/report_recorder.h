@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "afx_app.h"
+#include "wait_until.h"
 
 namespace afx_test {
 
@@ -35,12 +36,7 @@ public:
     }
     // Waits until at least n texts were shown; false after timeoutMs.
     bool WaitForCount(size_t n, DWORD timeoutMs) const {
-        for (const DWORD start = GetTickCount(); Texts().size() < n;) {
-            if (GetTickCount() - start > timeoutMs)
-                return false;
-            Sleep(10);
-        }
-        return true;
+        return testing_support::WaitUntil([&] { return Texts().size() >= n; }, timeoutMs, 10);
     }
 
 private:

@@ -32,6 +32,7 @@
 #include "probe_process.h"
 #include "resource.h"
 #include "sound_buffer_volume.h"
+#include "wait_until.h"
 
 using cliptest::CFadeDecoder;
 using cliptest::kBlack;
@@ -42,6 +43,7 @@ using testing_support::MessageBoxRecorder;
 using testing_support::ModalDialogHelper;
 using testing_support::PeerProcess;
 using testing_support::RunProbe;
+using testing_support::WaitUntil;
 using Access = testing_support::ZarvexDlgTestAccess;
 
 namespace {
@@ -49,16 +51,8 @@ namespace {
 constexpr int kWidth = 512; // the ring's size: what the dialog plays and publishes
 constexpr int kHeight = 384;
 constexpr int kSoundBlocks = 240; // four seconds: longer than the clips' pictures
-
-template <typename Pred> bool WaitUntil(Pred pred, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(10);
-    }
-    return true;
-}
+// How often a wait looks: a paused or stepped playback is caught within a display or so.
+constexpr DWORD kPollMs = 10;
 
 std::wstring ItemText(const DialogThread& dlg, int id) {
     wchar_t text[64] = {};
@@ -121,7 +115,7 @@ int WriteIndex(DialogThread& dlg) {
 // Live frames reach the ring (the dialog captures from the first listed device, the test camera).
 ::testing::AssertionResult LiveFramesArrive(DialogThread& dlg) {
     const int before = WriteIndex(dlg);
-    if (WaitUntil([&] { return WriteIndex(dlg) != before; }, 5000))
+    if (WaitUntil([&] { return WriteIndex(dlg) != before; }, 5000, kPollMs))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "no live frame in 5 s: the Zarvex Test Camera must be the first "
                                             "listed device (tools/testcam/register-testcam.sh build)";
@@ -244,7 +238,8 @@ TEST_F(DialogPlaybackTest, ADoubleClickPlaysTheClipTickByTickAsAnotherProcessSee
         ASSERT_EQ("ok", m_peer.Do("watch-start 16"));
         Sleep(500); // live frames
         Probe(L"dblclick Zarvex 1000 " + std::to_wstring(c.index));
-        ASSERT_TRUE(WaitUntil([&] { return IsPlaying(m_dlg); }, 5000)) << "the double-click played nothing";
+        ASSERT_TRUE(WaitUntil([&] { return IsPlaying(m_dlg); }, 5000, kPollMs))
+            << "the double-click played nothing";
         ASSERT_TRUE(m_dlg.Run([](CZarvexDlg&) {})); // the double-click's handler has run to its end
 
         EXPECT_FALSE(IsWindowEnabled(m_dlg.item(IDCANCEL))) << "the exit button is usable during a playback";
@@ -255,8 +250,9 @@ TEST_F(DialogPlaybackTest, ADoubleClickPlaysTheClipTickByTickAsAnotherProcessSee
         Click(m_dlg, IDC_PLAY);
         EXPECT_TRUE(IsWindow(m_dlg.window())) << "the dialog closed during a playback";
 
-        ASSERT_TRUE(WaitUntil([&] { return !IsPlaying(m_dlg); }, 15000)) << "the playback did not end";
-        EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(m_dlg.item(IDCANCEL)) != FALSE; }, 2000))
+        ASSERT_TRUE(WaitUntil([&] { return !IsPlaying(m_dlg); }, 15000, kPollMs))
+            << "the playback did not end";
+        EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(m_dlg.item(IDCANCEL)) != FALSE; }, 2000, kPollMs))
             << "the controls did not come back";
         Sleep(700); // live frames again
         const Sightings seen = StopWatch(m_peer, m_decoder);
@@ -306,7 +302,7 @@ TEST_F(DialogPlaybackTest, PauseStepSeekAndStopWhilePausedThroughTheButtons) {
     };
 
     Click(m_dlg, IDC_PLAY); // nothing selected: clip 1
-    ASSERT_TRUE(WaitUntil([&] { return frame() >= 40; }, 5000)) << "the play button played nothing";
+    ASSERT_TRUE(WaitUntil([&] { return frame() >= 40; }, 5000, kPollMs)) << "the play button played nothing";
     Click(m_dlg, IDC_PAUSE);
     ASSERT_EQ(BST_CHECKED, IsDlgButtonChecked(m_dlg.window(), IDC_PAUSE));
     Sleep(150);
@@ -323,14 +319,14 @@ TEST_F(DialogPlaybackTest, PauseStepSeekAndStopWhilePausedThroughTheButtons) {
     for (const Step& s : steps) {
         SCOPED_TRACE(s.name);
         Click(m_dlg, s.button);
-        EXPECT_TRUE(WaitUntil([&] { return frame() == s.frame; }, 2000)) << "at frame " << frame();
-        EXPECT_TRUE(WaitUntil([&] { return slider() == s.frame * 10000 / frames; }, 2000));
+        EXPECT_TRUE(WaitUntil([&] { return frame() == s.frame; }, 2000, kPollMs)) << "at frame " << frame();
+        EXPECT_TRUE(WaitUntil([&] { return slider() == s.frame * 10000 / frames; }, 2000, kPollMs));
     }
     // A drag to the right end, held until it is shown, then let go: still paused at the last frame.
     SendMessageW(m_dlg.item(IDC_POSITION), TBM_SETPOS, TRUE, 10000);
     SendMessageW(m_dlg.window(), WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 10000),
                  reinterpret_cast<LPARAM>(m_dlg.item(IDC_POSITION)));
-    EXPECT_TRUE(WaitUntil([&] { return frame() == frames - 1; }, 2000)) << "the drag was not shown";
+    EXPECT_TRUE(WaitUntil([&] { return frame() == frames - 1; }, 2000, kPollMs)) << "the drag was not shown";
     SendMessageW(m_dlg.window(), WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0),
                  reinterpret_cast<LPARAM>(m_dlg.item(IDC_POSITION)));
     Sleep(200);
@@ -341,7 +337,8 @@ TEST_F(DialogPlaybackTest, PauseStepSeekAndStopWhilePausedThroughTheButtons) {
 
     const DWORD stopped = GetTickCount();
     Click(m_dlg, IDC_STOP);
-    ASSERT_TRUE(WaitUntil([&] { return !IsPlaying(m_dlg); }, 5000)) << "the stop while paused did not end it";
+    ASSERT_TRUE(WaitUntil([&] { return !IsPlaying(m_dlg); }, 5000, kPollMs))
+        << "the stop while paused did not end it";
     EXPECT_LT(GetTickCount() - stopped, 3000u) << "the stop waited for more than the fade-out";
     const Sightings seen = StopWatch(m_peer, m_decoder);
     // What the reader saw: the next frame, the paused one again, the black last one, the fade-out.
@@ -382,13 +379,13 @@ TEST_F(DialogPlaybackTest, APlaybackEndingDuringAPressLeavesTheControlsToThePres
     ASSERT_TRUE(Access::IsArmed(m_dlg.dialog()));
     Click(m_dlg, IDC_PLAY);
     ASSERT_TRUE(IsPlaying(m_dlg)) << "the play button played nothing";
-    ASSERT_TRUE(WaitUntil([&] { return !IsPlaying(m_dlg); }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return !IsPlaying(m_dlg); }, 10000, kPollMs));
     ASSERT_TRUE(m_dlg.Run([](CZarvexDlg&) {})); // the end message has been handled
     const bool armedOrMaking = Access::IsArmed(m_dlg.dialog()) || Access::ClipMaker(m_dlg.dialog()).IsBusy();
     ASSERT_TRUE(armedOrMaking) << "the press ended before the playback; nothing to show";
     EXPECT_FALSE(IsWindowEnabled(m_dlg.item(IDCANCEL))) << "the playback's end gave the controls back";
     EXPECT_FALSE(IsWindowEnabled(m_dlg.item(IDOK)));
-    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(m_dlg.item(IDCANCEL)) != FALSE; }, 20000))
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(m_dlg.item(IDCANCEL)) != FALSE; }, 20000, kPollMs))
         << "the press did not give the controls back";
     int clips = 0;
     ASSERT_TRUE(m_dlg.Run([&](CZarvexDlg& d) { clips = Access::Clips(d).GetSize(); }));
@@ -400,7 +397,8 @@ TEST_F(DialogPlaybackTest, APlaybackEndingDuringAPressLeavesTheControlsToThePres
 TEST_F(DialogPlaybackTest, ClosingDuringAPlaybackStopsItBeforeTheClipsGo) {
     AddClip(m_dlg, 300, 30, false, true);
     Click(m_dlg, IDC_PLAY);
-    ASSERT_TRUE(WaitUntil([&] { return Access::Player(m_dlg.dialog()).GetPosition().nFrame > 10; }, 5000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return Access::Player(m_dlg.dialog()).GetPosition().nFrame > 10; }, 5000, kPollMs));
     bool playing = true;
     int clips = -1;
     const DWORD start = GetTickCount();
@@ -511,8 +509,9 @@ TEST(DialogSaveTest, TheSaveButtonWritesTheSelectedClipAtItsOwnRate) {
         PostMessageW(dlg.item(IDC_SAVE), BM_CLICK, 0, 0);
         // Answered, and the dialog given back by the last of its modal dialogs: from here on the
         // dialog thread writes the file without running messages, so a task posted now runs after.
-        const bool answered = WaitUntil([&] { return helper.Answered() == dialogs; }, 20000) &&
-                              WaitUntil([&] { return IsWindowEnabled(dlg.window()) != FALSE; }, 20000);
+        const bool answered =
+            WaitUntil([&] { return helper.Answered() == dialogs; }, 20000, kPollMs) &&
+            WaitUntil([&] { return IsWindowEnabled(dlg.window()) != FALSE; }, 20000, kPollMs);
         const bool back = answered && dlg.Run([](CZarvexDlg&) {});
         helper.Join();
         EXPECT_TRUE(helper.Unexpected().empty());
@@ -551,7 +550,7 @@ TEST(DialogSaveTest, TheSaveButtonWritesTheSelectedClipAtItsOwnRate) {
     const int at = Access::Player(dlg.dialog()).GetPosition().nFrame;
     EXPECT_GT(at, 17) << "the clip plays at the new format's rate";
     EXPECT_LT(at, 32);
-    ASSERT_TRUE(WaitUntil([&] { return !IsPlaying(dlg); }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return !IsPlaying(dlg); }, 10000, kPollMs));
 }
 
 } // namespace

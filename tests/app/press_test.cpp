@@ -23,9 +23,11 @@
 #include "dialog_fixture.h"
 #include "resource.h"
 #include "testcam_code.h"
+#include "wait_until.h"
 
 using testing_support::DialogThread;
 using testing_support::MessageBoxRecorder;
+using testing_support::WaitUntil;
 using Access = testing_support::ZarvexDlgTestAccess;
 
 namespace {
@@ -43,16 +45,6 @@ std::wstring ItemText(const DialogThread& dlg, int id) {
     wchar_t text[64] = {};
     GetDlgItemTextW(dlg.window(), id, text, 64);
     return text;
-}
-
-template <typename Pred> bool WaitUntil(Pred pred, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(50);
-    }
-    return true;
 }
 
 // The capture button, as a click sends it.

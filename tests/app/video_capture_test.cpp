@@ -24,6 +24,7 @@
 #include "module_library.h"
 #include "resource.h"
 #include "testcam_code.h"
+#include "wait_until.h"
 
 using testing_support::CListedTestCamera;
 using testing_support::CUnlistedVideoDevices;
@@ -130,13 +131,7 @@ RingState ReadRing(DialogThread& dlg, bool decode = false) {
 
 // Waits until the ring holds at least n frames since it was last rebuilt.
 bool WaitForStored(DialogThread& dlg, int n, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (ReadRing(dlg).writeIndex < n) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(50);
-    }
-    return true;
+    return testing_support::WaitUntil([&] { return ReadRing(dlg).writeIndex >= n; }, timeoutMs, 50);
 }
 
 class VideoCaptureTest : public testing::Test {

@@ -22,6 +22,7 @@
 #include "UniqueAny.h"
 #include "afx_thread.h"
 #include "testcam_code.h"
+#include "wait_until.h"
 
 class CFrameSink {
 public:
@@ -81,13 +82,7 @@ public:
     }
     // Waits until at least n frames were claimed or timeoutMs passed; true when they were.
     bool WaitForClaimed(size_t n, DWORD timeoutMs) const {
-        const DWORD start = GetTickCount();
-        while (ClaimedCount() < n) {
-            if (GetTickCount() - start > timeoutMs)
-                return false;
-            Sleep(5);
-        }
-        return true;
+        return testing_support::WaitUntil([&] { return ClaimedCount() >= n; }, timeoutMs, 5);
     }
 
 private:

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "testcam_code.h"
+#include "wait_until.h"
 
 // Not declared by the mingw headers.
 const CLSID kClsidSampleGrabber = {
@@ -96,13 +97,7 @@ public:
     }
     // Waits until at least n frames arrived or timeoutMs passed; true when they did.
     bool WaitFor(size_t n, DWORD timeoutMs) const {
-        const DWORD start = GetTickCount();
-        while (Count() < n) {
-            if (GetTickCount() - start > timeoutMs)
-                return false;
-            Sleep(2);
-        }
-        return true;
+        return testing_support::WaitUntil([&] { return Count() >= n; }, timeoutMs, 2);
     }
 
 protected:

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Unknown.h"
+#include "wait_until.h"
 
 COM_CLASSES_BEGIN
 class CFakeInputPin : public IPin, public IMemInputPin {
@@ -53,13 +54,7 @@ public:
     }
     // Waits until Receive was called at least n times; true when it was.
     bool WaitForReceives(long n, DWORD timeoutMs) const {
-        const DWORD start = GetTickCount();
-        while (receives.load() < n) {
-            if (GetTickCount() - start > timeoutMs)
-                return false;
-            Sleep(2);
-        }
-        return true;
+        return testing_support::WaitUntil([&] { return receives.load() >= n; }, timeoutMs, 2);
     }
 
     // IUnknown

@@ -23,27 +23,19 @@
 #include "resource.h"
 #include "test_paths.h"
 #include "testcam_code.h"
+#include "wait_until.h"
 #include "zarvex_process.h"
 
 using testing_support::CListedTestCamera;
 using testing_support::ProbeRun;
 using testing_support::RunProbe;
+using testing_support::WaitUntil;
 using testing_support::ZarvexProcess;
 
 namespace {
 
 constexpr int kSeconds = 2; // PreTime 1 and EndTime 1
 constexpr int kFrames = 30 * kSeconds;
-
-template <typename Pred> bool WaitFor(Pred pred, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(50);
-    }
-    return true;
-}
 
 ::testing::AssertionResult Probe(const std::wstring& args, DWORD timeoutMs = 60000) {
     const ProbeRun run = RunProbe(args, timeoutMs);
@@ -80,10 +72,10 @@ HWND FindDialog(DWORD pid, const char* title) {
 // Cancels the dialog with this title once it is open, as its Cancel button does.
 ::testing::AssertionResult CancelDialog(DWORD pid, const char* title) {
     HWND dialog = nullptr;
-    if (!WaitFor([&] { return (dialog = FindDialog(pid, title)) != nullptr; }, 10000))
+    if (!WaitUntil([&] { return (dialog = FindDialog(pid, title)) != nullptr; }, 10000))
         return ::testing::AssertionFailure() << "no \"" << title << "\" opened";
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    if (!WaitFor([&] { return !IsWindow(dialog); }, 10000))
+    if (!WaitUntil([&] { return !IsWindow(dialog); }, 10000))
         return ::testing::AssertionFailure() << "\"" << title << "\" stayed open after Cancel";
     return ::testing::AssertionSuccess();
 }
@@ -150,7 +142,7 @@ TEST(AppSaveTest, AClipSavedThroughTheRealProgramKeepsItsRateAndReadsBack) {
     ASSERT_TRUE(Probe(L"click Zarvex 4"));
     ASSERT_TRUE(Probe(L"save-as Zarvex \"" + path + L"\""));
     ASSERT_TRUE(Probe(L"confirm Zarvex"));
-    ASSERT_TRUE(WaitFor([&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, 20000))
+    ASSERT_TRUE(WaitUntil([&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, 20000))
         << "no file";
     DWORD_PTR answer = 0;
     ASSERT_TRUE(SendMessageTimeoutW(zarvex.Window(), WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer))

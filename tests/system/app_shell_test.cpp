@@ -16,25 +16,16 @@
 #include "resource.h"
 #include "test_paths.h"
 #include "video_devices.h"
+#include "wait_until.h"
 #include "zarvex_process.h"
 
 using testing_support::DialogTemplate;
+using testing_support::WaitUntil;
 using testing_support::ZarvexProcess;
 
 namespace {
 
 constexpr wchar_t kAboutCaption[] = L"Zarvexのﾊﾞｰｼﾞｮﾝ情報";
-
-// Waits until pred() holds, polling; false on time-out.
-template <typename Pred> bool WaitFor(Pred pred, DWORD timeoutMs = 5000) {
-    const DWORD start = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
 
 bool IsTopmost(HWND hwnd) {
     return (GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
@@ -62,7 +53,7 @@ bool HasChildWithText(HWND parent, const wchar_t* want) {
 bool Minimise(HWND hwnd) {
     for (int attempt = 0; attempt < 20; ++attempt) {
         PostMessageW(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-        if (WaitFor([&] { return IsIconic(hwnd) != FALSE; }, 500))
+        if (WaitUntil([&] { return IsIconic(hwnd) != FALSE; }, 500))
             return true;
     }
     return false;
@@ -446,9 +437,9 @@ TEST_F(AppShellTest, TopmostBoxPutsTheWindowOnTopAndTakesItOff) {
     StartApp();
     ASSERT_FALSE(IsTopmost(m_app.Window()));
     SendMessageW(m_app.Item(IDC_TOPMOST), BM_CLICK, 0, 0);
-    EXPECT_TRUE(WaitFor([&] { return IsTopmost(m_app.Window()); }));
+    EXPECT_TRUE(WaitUntil([&] { return IsTopmost(m_app.Window()); }, 5000));
     SendMessageW(m_app.Item(IDC_TOPMOST), BM_CLICK, 0, 0);
-    EXPECT_TRUE(WaitFor([&] { return !IsTopmost(m_app.Window()); }));
+    EXPECT_TRUE(WaitUntil([&] { return !IsTopmost(m_app.Window()); }, 5000));
     Exit();
     EXPECT_NE(std::string::npos, IniText().find("Topmost=0\r\n"));
 }
@@ -504,12 +495,12 @@ TEST_F(AppShellTest, AboutCommandOpensTheAboutBoxWithAnyLowFourBits) {
         SCOPED_TRACE(command);
         PostMessageW(m_app.Window(), WM_SYSCOMMAND, command, 0);
         HWND about = nullptr;
-        ASSERT_TRUE(
-            WaitFor([&] { return (about = m_app.FindOwnWindow(L"#32770", kAboutCaption)) != nullptr; }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return (about = m_app.FindOwnWindow(L"#32770", kAboutCaption)) != nullptr; }, 5000));
         EXPECT_EQ(m_app.Window(), GetWindow(about, GW_OWNER));
         EXPECT_TRUE(HasChildWithText(about, L"Zarvex Version 1.0"));
         PostMessageW(about, WM_COMMAND, IDOK, 0);
-        ASSERT_TRUE(WaitFor([&] { return !IsWindow(about); }));
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 5000));
     }
     // Any other system command keeps its default behaviour.
     EXPECT_TRUE(Minimise(m_app.Window()));

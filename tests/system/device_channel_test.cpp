@@ -15,6 +15,7 @@
 #include "fake_input_pin.h"
 #include "frame_kind.h"
 #include "peer_process.h"
+#include "wait_until.h"
 
 using testing_support::PeerProcess;
 
@@ -82,15 +83,12 @@ TEST_F(DeviceChannelTest, TheClientReceivesExactlyThePublishedFramesAndRepeatsTh
     // A frame is published whole under the channel lock and copied whole under it, so whenever it
     // lands between samples, the next sample holds all of it.
     auto waitForFrame = [&](std::uint32_t n) {
-        const DWORD start = GetTickCount();
-        for (;;) {
-            const auto got = frames.Frames();
-            if (!got.empty() && WhichFrame(got.back(), {n}) == n)
-                return true;
-            if (GetTickCount() - start > 3000)
-                return false;
-            Sleep(10);
-        }
+        return testing_support::WaitUntil(
+            [&] {
+                const auto got = frames.Frames();
+                return !got.empty() && WhichFrame(got.back(), {n}) == n;
+            },
+            3000, 10);
     };
     for (std::uint32_t n = 1; n <= 3; ++n) {
         ASSERT_EQ("ok", peer.Do("publish " + std::to_string(n) + " 160 120"));
@@ -390,14 +388,12 @@ TEST_F(DeviceChannelTest, WhenTheWritersWindowGoesThePlaceholderFollowsItsLastFr
         };
         // Waits until the newest frame received satisfies pred.
         auto waitUntil = [&](auto pred) {
-            const DWORD start = GetTickCount();
-            while (GetTickCount() - start < 5000) {
-                const auto got = frames.Frames();
-                if (!got.empty() && pred(identify(got.back())))
-                    return true;
-                Sleep(10);
-            }
-            return false;
+            return testing_support::WaitUntil(
+                [&] {
+                    const auto got = frames.Frames();
+                    return !got.empty() && pred(identify(got.back()));
+                },
+                5000, 10);
         };
         ASSERT_EQ("ok", peer->Do("publish 7 160 120"));
         ASSERT_TRUE(waitUntil([](const FrameIdentity& id) { return id.kind == FrameKind::Pattern; }));

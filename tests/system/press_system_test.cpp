@@ -17,24 +17,16 @@
 #include "peer_process.h"
 #include "registered_filters.h"
 #include "resource.h"
+#include "wait_until.h"
 #include "zarvex_process.h"
 
 using testing_support::ClientFrame;
 using testing_support::DeviceClientProcess;
 using testing_support::PeerProcess;
+using testing_support::WaitUntil;
 using testing_support::ZarvexProcess;
 
 namespace {
-
-template <typename Pred> bool WaitFor(Pred pred, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
 
 void Press(const ZarvexProcess& zarvex) {
     PostMessageW(zarvex.Window(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
@@ -60,7 +52,7 @@ protected:
     // Zarvex.exe capturing from the test camera.
     void StartZarvex() {
         ASSERT_TRUE(m_zarvex.Start()) << m_zarvex.Failure();
-        ASSERT_TRUE(WaitFor([&] { return m_zarvex.ItemText(IDC_USED_MEMORY) == L"168 MB"; }, 10000))
+        ASSERT_TRUE(WaitUntil([&] { return m_zarvex.ItemText(IDC_USED_MEMORY) == L"168 MB"; }, 10000))
             << "1019 shows " << testing::PrintToString(m_zarvex.ItemText(IDC_USED_MEMORY));
     }
 
@@ -117,9 +109,9 @@ TEST_F(PressSystemTest, APressWithNoCameraLeavesTheProgramClosable) {
     ZarvexProcess& zarvex = m_zarvex;
     ASSERT_TRUE(zarvex.Start()) << zarvex.Failure();
     Press(zarvex);
-    ASSERT_TRUE(WaitFor([&] { return !IsWindowEnabled(zarvex.Item(IDCANCEL)); }, 5000))
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(zarvex.Item(IDCANCEL)); }, 5000))
         << "the press did nothing";
-    EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(zarvex.Item(IDCANCEL)) != FALSE; }, 15000))
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(zarvex.Item(IDCANCEL)) != FALSE; }, 15000))
         << "the exit button stayed disabled";
     EXPECT_TRUE(IsWindowEnabled(zarvex.Item(IDOK)));
     CloseAndExpectExit(zarvex, 15000);
@@ -130,10 +122,10 @@ TEST_F(PressSystemTest, APressWithNoCameraLeavesTheProgramClosable) {
 TEST_F(PressSystemTest, AFormatAnnouncementWhileArmedLeavesTheProgramClosable) {
     StartZarvex();
     Press(m_zarvex);
-    ASSERT_TRUE(WaitFor([&] { return !IsWindowEnabled(m_zarvex.Item(IDCANCEL)); }, 5000))
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(m_zarvex.Item(IDCANCEL)); }, 5000))
         << "the press did nothing";
     Announce(kFormatAnnouncedBySetFormat, 320, 240);
-    EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(m_zarvex.Item(IDCANCEL)) != FALSE; }, 5000))
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(m_zarvex.Item(IDCANCEL)) != FALSE; }, 5000))
         << "the exit button stayed disabled";
     EXPECT_EQ(L"65 MB", m_zarvex.ItemText(IDC_USED_MEMORY));
     CloseAndExpectExit(m_zarvex, 15000);
@@ -158,7 +150,7 @@ TEST_F(PressSystemTest, AClientChoosing320By240GetsLiveFramesOfThatSize) {
     StartZarvex();
     DeviceClientProcess client(L"--size 320x240 --frames 60");
     ASSERT_EQ("format 320 240 24 333333", client.WaitForLine("format ")) << client.Transcript();
-    EXPECT_TRUE(WaitFor([&] { return m_zarvex.ItemText(IDC_USED_MEMORY) == L"65 MB"; }, 10000))
+    EXPECT_TRUE(WaitUntil([&] { return m_zarvex.ItemText(IDC_USED_MEMORY) == L"65 MB"; }, 10000))
         << "1019 shows " << testing::PrintToString(m_zarvex.ItemText(IDC_USED_MEMORY));
     ASSERT_TRUE(client.ReadToEnd(60000)) << client.Transcript();
     ExpectLiveFrames(client, 230400);
