@@ -1,16 +1,10 @@
 #include "SoundCaptureBuffer.h"
 
 #include "Log.h"
+#include "SoundFormat.h"
 
-CSoundCaptureBuffer::CSoundCaptureBuffer() : m_event(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-    m_format.wFormatTag = WAVE_FORMAT_PCM;
-    m_format.nChannels = 2;
-    m_format.nSamplesPerSec = 44100;
-    m_format.nAvgBytesPerSec = 176400;
-    m_format.nBlockAlign = 4;
-    m_format.wBitsPerSample = 16;
-    m_format.cbSize = 0;
-}
+CSoundCaptureBuffer::CSoundCaptureBuffer()
+    : m_format(ClipSoundFormat()), m_event(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 CSoundCaptureBuffer::~CSoundCaptureBuffer() {
     StopCapture();

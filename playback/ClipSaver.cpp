@@ -3,7 +3,7 @@
 #include <new>
 
 #include "ClipPlayer.h"
-#include "SoundOutput.h"
+#include "SoundFormat.h"
 #include "afx_app.h"
 #include "afx_exceptions.h"
 #include "afx_filedialog.h"
@@ -23,18 +23,6 @@ public:
 private:
     HCURSOR m_hOld;
 };
-
-// The format every sound block is recorded in: 44100 Hz, 16-bit stereo PCM.
-WAVEFORMATEX ClipSoundFormat() {
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 2;
-    format.nSamplesPerSec = kSoundSampleRate;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = 4;
-    format.nAvgBytesPerSec = kSoundSampleRate * 4;
-    return format;
-}
 
 // Where clip stands in clips now, or -1 when it is gone.
 int IndexOf(const CClipArray& clips, const CFrameArray* clip) {

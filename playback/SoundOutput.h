@@ -8,12 +8,14 @@
 
 #include <wrl/client.h>
 
+#include "SoundFormat.h"
+
 struct IDirectSound;
 class CSoundPlayer;
 
-// The sound every clip carries: 44100 Hz, 16-bit stereo, played in blocks of 2944 bytes, 60 of them
-// a second (slightly more than the 176400 bytes a second the format holds), eight blocks deep.
-constexpr DWORD kSoundSampleRate = 44100;
+// The sound every clip carries (ClipSoundFormat: 44100 Hz, 16-bit stereo) is played in blocks of
+// 2944 bytes, 60 of them a second (slightly more than the 176400 bytes a second the format holds),
+// eight blocks deep.
 constexpr DWORD kSoundBlockBytes = 2944;
 constexpr DWORD kSoundBlockCount = 8;
 // DSBCAPS_GLOBALFOCUS | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_CTRLFREQUENCY |

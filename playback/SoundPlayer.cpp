@@ -11,25 +11,9 @@
 
 #include "Log.h"
 #include "SoundControls.h"
+#include "SoundFormat.h"
 
 static_assert(kBufferVolumeMin == DSBVOLUME_MIN, "the volume rule's floor is DirectSound's");
-
-namespace {
-
-// 16-bit stereo PCM: four bytes a sample frame.
-WAVEFORMATEX StereoPcm16(DWORD dwSampleRate) {
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 2;
-    format.nSamplesPerSec = dwSampleRate;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = 4;
-    format.nAvgBytesPerSec = dwSampleRate * 4;
-    format.cbSize = 0;
-    return format;
-}
-
-} // namespace
 
 CSoundPlayer::CSoundPlayer() = default;
 
