@@ -56,8 +56,11 @@ DWORD ChannelFrameBytes(const BITMAPINFOHEADER& bmi);
 // a 32-bit filter and a 64-bit program share one channel. A 64-bit process sees its handles
 // sign-extended (Wine hands out 0xFFFFFFFF8xxxxxxx once a handle slot has been reused 32767
 // times), so the value is widened the same way: the handle read back is the very one stored.
+inline HWND OwnerWindowOf(uint32_t hwndOwner) {
+    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<int32_t>(hwndOwner)));
+}
 inline HWND OwnerWindowOf(const SharedFrameHeader& header) {
-    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<int32_t>(header.hwndOwner)));
+    return OwnerWindowOf(header.hwndOwner);
 }
 inline void SetOwnerWindow(SharedFrameHeader& header, HWND hwnd) {
     header.hwndOwner = static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(hwnd));

@@ -15,15 +15,13 @@
 
 namespace {
 
-bool OwnerAlive(const SharedFrameHeader& header) {
-    return header.hwndOwner != 0 && IsWindow(OwnerWindowOf(header));
-}
-
-// The same test on a copy of the header's owner field, made outside the channel lock.
+// On the header's owner field, or on a copy of it made under the channel lock and looked at
+// outside it.
 bool OwnerAlive(uint32_t hwndOwner) {
-    SharedFrameHeader header = {};
-    header.hwndOwner = hwndOwner;
-    return OwnerAlive(header);
+    return hwndOwner != 0 && IsWindow(OwnerWindowOf(hwndOwner));
+}
+bool OwnerAlive(const SharedFrameHeader& header) {
+    return OwnerAlive(header.hwndOwner);
 }
 
 } // namespace
