@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -359,9 +360,28 @@ TEST_F(DialogPlaybackTest, PauseStepSeekAndStopWhilePausedThroughTheButtons) {
     for (const Seen& s : distinct)
         if (next < expected.size() && s == expected[next])
             ++next;
-    // The reader polls, as the virtual camera does, and may miss a few; live frames follow.
-    EXPECT_GE(next, expected.size() - 20) << "the reader saw " << distinct.size() << " pictures; the " << next
-                                          << "th expected was the last found in order";
+    // The reader polls, as the virtual camera does, and may miss a few; live frames follow. When
+    // the machine holds the reader back (no sighting for five fade-out steps or more), the 10 ms
+    // steps published meanwhile are missed for that reason alone, and are not counted against the
+    // order.
+    // Counted between two fade-out steps seen one after the other with a stall between them: the
+    // steps that lie between them in the schedule are the ones the stall hid.
+    const auto fadeStep = [&](const Seen& s) -> size_t {
+        const auto at = std::find(expected.begin() + 3, expected.end(), s);
+        return at == expected.end() ? SIZE_MAX : static_cast<size_t>(at - expected.begin());
+    };
+    size_t unwatched = 0;
+    for (size_t i = 1; i < seen.seen.size() && i < seen.ms.size(); ++i) {
+        const size_t from = fadeStep(seen.seen[i - 1]), to = fadeStep(seen.seen[i]);
+        if (from != SIZE_MAX && to != SIZE_MAX && to > from + 1 && seen.ms[i] - seen.ms[i - 1] > 50.0)
+            unwatched += to - from - 1;
+    }
+    std::printf("[ figures  ] the reader saw %zu pictures, %zu of %zu expected in order; %zu steps fell "
+                "where it could not look\n",
+                distinct.size(), next, expected.size(), unwatched);
+    EXPECT_GE(next + std::min(unwatched, expected.size()), expected.size() - 20)
+        << "the reader saw " << distinct.size() << " pictures; the " << next
+        << "th expected was the last found in order";
 
     // The pause button still shows pressed; releasing it now changes nothing.
     Click(m_dlg, IDC_PAUSE);
